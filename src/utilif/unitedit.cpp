@@ -1,0 +1,194 @@
+#include "utilif/unitedit.h"
+
+#include "utilif/algo.h"
+
+#include <QRegularExpression>
+#include <cmath>
+
+NumberEdit::NumberEdit(QWidget* parent) : QLineEdit(parent)
+{
+    connect(this, &QLineEdit::editingFinished, this, [this]() { commitText(); });
+}
+
+void NumberEdit::setUnit(const QString& unit, char prefix)
+{
+    unitText = unit;
+    prefixChar = (prefix == 'X' || prefix == 0) ? ' ' : prefix;
+    refresh();
+}
+
+void NumberEdit::setInputFactor(double factor)
+{
+    if (factor != 0.0 && std::isfinite(factor))
+        inputFactor = factor;
+    refresh();
+}
+
+void NumberEdit::setInputOffset(double offset)
+{
+    if (std::isfinite(offset))
+        inputOffset = offset;
+    refresh();
+}
+
+void NumberEdit::setResolution(int d)
+{
+    digits = qBound(0, d, 17);
+    refresh();
+}
+
+QString NumberEdit::format(double raw) const
+{
+    const double shown = raw * inputFactor + inputOffset;
+    const QString number = digits > 0 ? QString::number(shown, 'g', digits) : QString::number(shown, 'g', 15);
+    const QString suffix = algoGetPrintablePrefix(prefixChar) + unitText;
+    return suffix.isEmpty() ? number : number + QLatin1Char(' ') + suffix;
+}
+
+bool NumberEdit::parse(const QString& text, double* raw) const
+{
+    static const QRegularExpression re(
+        QStringLiteral("^\\s*([-+]?(?:\\d+\\.?\\d*|\\.\\d+)(?:[eE][-+]?\\d+)?)\\s*(\\S*)\\s*$"));
+    const auto m = re.match(text);
+    if (!m.hasMatch())
+        return false;
+    bool ok = false;
+    double v = m.captured(1).toDouble(&ok);
+    if (!ok || !std::isfinite(v))
+        return false;
+    QString rest = m.captured(2);
+    if (!unitText.isEmpty() && rest.endsWith(unitText))
+        rest.chop(unitText.size());
+    char typed = prefixChar;
+    if (!rest.isEmpty()) {
+        if (rest == QString::fromUtf8("µ"))
+            typed = 'u';
+        else if (rest.size() == 1 && QByteArrayLiteral("afpnumkMGTPE").contains(rest.at(0).toLatin1()))
+            typed = rest.at(0).toLatin1();
+        else
+            return false;
+    }
+    // The typed number is in units of `typed`; the field counts in units of its own prefix.
+    v *= algoGetPrefixFactor(typed) / algoGetPrefixFactor(prefixChar);
+    *raw = (v - inputOffset) / inputFactor;
+    return std::isfinite(*raw);
+}
+
+UnitEdit::UnitEdit(QWidget* parent) : NumberEdit(parent)
+{
+    refresh();
+}
+
+void UnitEdit::configure(const QString& unit, char prefix, int minimum, int maximum, int resolution,
+                         double factor, double offset)
+{
+    unitText = unit;
+    prefixChar = (prefix == 'X' || prefix == 0) ? ' ' : prefix;
+    min = qMin(minimum, maximum);
+    max = qMax(minimum, maximum);
+    digits = qBound(0, resolution, 17);
+    inputFactor = (factor != 0.0 && std::isfinite(factor)) ? factor : 1.0;
+    inputOffset = std::isfinite(offset) ? offset : 0.0;
+    current = qBound(min, current, max);
+    refresh();
+}
+
+void UnitEdit::setValue(int value)
+{
+    current = qBound(min, value, max);
+    refresh();
+}
+
+void UnitEdit::setMinimum(int value)
+{
+    min = value;
+    max = qMax(min, max);
+    setValue(current);
+}
+
+void UnitEdit::setMaximum(int value)
+{
+    max = value;
+    min = qMin(min, max);
+    setValue(current);
+}
+
+void UnitEdit::commitText()
+{
+    double raw = 0;
+    if (!parse(text(), &raw)) {
+        refresh();
+        return;
+    }
+    const int v = qBound(min, algoNearest(raw), max);
+    const bool differs = v != current;
+    current = v;
+    refresh();
+    if (differs)
+        emit changed(current);
+}
+
+void UnitEdit::refresh()
+{
+    setText(format(current));
+}
+
+DblEdit::DblEdit(QWidget* parent) : NumberEdit(parent)
+{
+    refresh();
+}
+
+void DblEdit::configure(const QString& unit, char prefix, double minimum, double maximum, int resolution,
+                        double factor, double offset)
+{
+    unitText = unit;
+    prefixChar = (prefix == 'X' || prefix == 0) ? ' ' : prefix;
+    min = qMin(minimum, maximum);
+    max = qMax(minimum, maximum);
+    digits = qBound(0, resolution, 17);
+    inputFactor = (factor != 0.0 && std::isfinite(factor)) ? factor : 1.0;
+    inputOffset = std::isfinite(offset) ? offset : 0.0;
+    current = qBound(min, current, max);
+    refresh();
+}
+
+void DblEdit::setValue(double value)
+{
+    if (std::isfinite(value))
+        current = qBound(min, value, max);
+    refresh();
+}
+
+void DblEdit::setMinimum(double value)
+{
+    min = value;
+    max = qMax(min, max);
+    setValue(current);
+}
+
+void DblEdit::setMaximum(double value)
+{
+    max = value;
+    min = qMin(min, max);
+    setValue(current);
+}
+
+void DblEdit::commitText()
+{
+    double raw = 0;
+    if (!parse(text(), &raw)) {
+        refresh();
+        return;
+    }
+    const double v = qBound(min, raw, max);
+    const bool differs = v != current;
+    current = v;
+    refresh();
+    if (differs)
+        emit changed(current);
+}
+
+void DblEdit::refresh()
+{
+    setText(format(current));
+}

@@ -1,0 +1,42 @@
+#include "framework/gplugin.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+GPlugin* makeNothing(QWidget*, QString)
+{
+    return nullptr;
+}
+
+} // namespace
+
+TEST(Catalogue_Registry, SortsIntoCatalogueOrderWhateverTheConstructionOrder)
+{
+    // Constructed out of order on purpose: the registry must still list them in catalogue order.
+    static GPlugin::PluginDescriptor frame(QStringLiteral("Frame Display"), QStringLiteral("f"), 0x6001, makeNothing);
+    static GPlugin::PluginDescriptor cyclicAvg(QStringLiteral("Average Filter"), QStringLiteral("c"), 0x1104,
+                                               makeNothing);
+    static GPlugin::PluginDescriptor lineAvg(QStringLiteral("Average Filter"), QStringLiteral("l"), 0x1002,
+                                             makeNothing);
+    static GPlugin::PluginDescriptor custom(QStringLiteral("Zz Test Type"), QStringLiteral("t"), 0x1, makeNothing);
+    ASSERT_NE(GPlugin::_typeList, nullptr);
+    EXPECT_EQ(GPlugin::_initIndicator, 0xabcdef23u);
+    const auto& list = *GPlugin::_typeList;
+    EXPECT_EQ(list.count(&frame), 1);
+    const int iLine = list.indexOf(&lineAvg), iCyclic = list.indexOf(&cyclicAvg), iFrame = list.indexOf(&frame);
+    EXPECT_LT(iLine, iCyclic);
+    EXPECT_LT(iCyclic, iFrame);
+    EXPECT_EQ(list.indexOf(&custom), list.size() - 1); // outside the catalogue: after it
+    // Every record is ordered by rank.
+    for (int i = 1; i < list.size(); ++i)
+        EXPECT_LE(catalogueRank(list[i - 1]->name, list[i - 1]->flags), catalogueRank(list[i]->name, list[i]->flags));
+}
+
+TEST(Catalogue_Registry, RankDistinguishesTheTwoAverageFilters)
+{
+    EXPECT_EQ(catalogueRank("Audio Output", 0x1101), 0);
+    EXPECT_EQ(catalogueRank("Frame Display", 0x6001), 51);
+    EXPECT_LT(catalogueRank("Average Filter", 0x1002), catalogueRank("Average Filter", 0x1104));
+    EXPECT_EQ(catalogueRank("frame display", 0x6001), 52); // names are case-sensitive
+}
