@@ -67,8 +67,9 @@ void Channel::sendData(const int* data, int count, int index)
     {
         const int rest = qMax(buffer->addData(data, remaining, index), 0);
         const int taken = remaining - rest;
-        for (GPlugin* head : receivers())
-            head->setData(data, taken, index);
+        for (ViewPage* page : pages)
+            if (GPlugin* head = page->getReceiver())
+                head->setData(data, taken, index);
         samplesSinceTrigger += taken;
         index += taken;
         data += taken;
