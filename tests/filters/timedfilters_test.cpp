@@ -116,7 +116,6 @@ TEST(IndexRecoveryFilter_Numbering, TimerFiresAfterTheTimeout)
     emit chain->timeoutField()->editingFinished();
     EXPECT_EQ(chain->getTimer()->interval(), 20);
     chain.feed(ramp(3), 0);
-    QTimer probe;
     bool reset = false;
     QElapsedTimer clock;
     clock.start();
