@@ -118,13 +118,12 @@ TEST(DerivativeFilter_Data, EverySplitOfThePairsGivesTheSameValues)
         chain.feed(stream.mid(0, a), 0);
         chain.feed(stream.mid(a), a);
         // Every word must arrive exactly once at its own position.
+        const QVector<int> positions = wordPositions(*chain.rec);
         QVector<int> byPosition(stream.size(), 0x7abcdef);
-        int k = 0;
-        for (const QString& call : chain.rec->calls) {
-            const QStringList parts = call.split(QLatin1Char(' '));
-            const int n = parts.at(1).toInt(), at = parts.at(2).mid(1).chopped(1).toInt();
-            for (int j = 0; j < n; ++j)
-                byPosition[at + j] = chain.rec->words.at(k++);
+        for (int k = 0; k < positions.size(); ++k) {
+            if (positions[k] < 0 || positions[k] >= stream.size() || byPosition[positions[k]] != 0x7abcdef)
+                return QVector<int>(); // out of place or twice
+            byPosition[positions[k]] = chain.rec->words.at(k);
         }
         return byPosition;
     };
