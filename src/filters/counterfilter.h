@@ -38,7 +38,7 @@ public:
 public slots:
     void outputRate();
 
-private:
+protected:
     QTimer* timer = nullptr;
     int period = 330;
     double count = 0.0;

@@ -99,16 +99,7 @@ TEST(DirectionFilter_Data, EverySplitOfAFrameGivesTheSameResult)
                 split.feed(frame.mid(b), b);
                 EXPECT_EQ(split.rec->words, whole.rec->words);
                 // Every word keeps its packed position.
-                QVector<int> positions, expected;
-                for (const QString& call : split.rec->calls) {
-                    const QStringList parts = call.split(QLatin1Char(' '));
-                    const int n = parts.at(1).toInt(), at = parts.at(2).mid(1).chopped(1).toInt();
-                    for (int k = 0; k < n; ++k)
-                        positions << at + k;
-                }
-                for (int k = 0; k < 10; ++k)
-                    expected << k;
-                EXPECT_EQ(positions, expected);
+                EXPECT_EQ(wordPositions(*split.rec), ramp(10));
             }
         }
     }

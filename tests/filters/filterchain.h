@@ -25,3 +25,18 @@ inline QVector<int> ramp(int count, int first = 0, int step = 1)
         v[i] = first + i * step;
     return v;
 }
+
+/// The position of every word the recorder received, from its setData calls.
+inline QVector<int> wordPositions(const RecordingPlugin& rec)
+{
+    QVector<int> positions;
+    for (const QString& call : rec.calls) {
+        if (!call.startsWith(QLatin1String("setData ")))
+            continue;
+        const QStringList parts = call.split(QLatin1Char(' '));
+        const int n = parts.at(1).toInt(), at = parts.at(2).mid(1).chopped(1).toInt();
+        for (int k = 0; k < n; ++k)
+            positions << at + k;
+    }
+    return positions;
+}
