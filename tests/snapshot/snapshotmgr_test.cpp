@@ -387,3 +387,20 @@ TEST_F(SnapshotMgrTest, FiringAsksTheRequesterForTheNextNumber)
     EXPECT_TRUE(provider.saves[1].contains("g_005-M"));
     EXPECT_EQ(global.getSequenceNumber(), 6);
 }
+
+TEST_F(SnapshotMgrTest, DeletingTheManagerWaitsForItsBackgroundStores)
+{
+    background = true;
+    FakeProvider provider;
+    provider.copyMode = FakeProvider::copyBuffer;
+    auto mgr = make(&provider, QStringLiteral("M"));
+    for (int i = 0; i < 3; ++i)
+    {
+        mgr->setTriggerReaction(SnapshotMgr::trgImmediate, SnapshotMgr::actStoreOnce, nullptr, QStringLiteral("w"), i);
+        mgr->executeTrigger(SnapshotMgr::trgImmediate);
+    }
+    mgr.reset(); // no end event has been handled yet
+    EXPECT_EQ(provider.threadSaves.load(), 3);
+    QCoreApplication::processEvents(); // the posted end events died with the manager
+    EXPECT_TRUE(provider.messages.isEmpty());
+}
