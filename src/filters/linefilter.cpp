@@ -91,7 +91,11 @@ void LineFilter::filterPeaks()
     if (n == 1)
         return;
     // The distance of two 32-bit words always fits in 32 unsigned bits; the integer sum is exact.
-    auto distance = [](int a, int b) { return a > b ? quint32(a) - quint32(b) : quint32(b) - quint32(a); };
+    // Branch-free (negate by mask when a < b) so that the loops below run in vector registers.
+    auto distance = [](int a, int b) {
+        const quint32 negate = 0u - quint32(a < b);
+        return ((quint32(a) - quint32(b)) ^ negate) - negate;
+    };
     quint64 sum = 0;
     for (int i = 1; i < n; ++i)
         sum += distance(x[i], x[i - 1]);
@@ -109,7 +113,7 @@ void LineFilter::filterPeaks()
     while (i < n) {
         if (p == x[i - 1]) {
             const int end = qMin(n, i + kRun);
-            quint32 far = 0; // branch-free so that the run is checked in vector registers
+            quint32 far = 0;
             for (int j = i; j < end; ++j)
                 far |= quint32(distance(x[j], x[j - 1]) >= limit32);
             if (allNear || !far) {

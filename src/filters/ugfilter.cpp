@@ -122,7 +122,23 @@ void UgFilter::subtractLinear()
     const double b = sumCC > 0 ? double(sumSC) / double(sumCC) : 0.0;
     const double a = mean - b * ((n - 1) / 2.0);
     int* x = line.data();
-    // The conversion truncates toward zero; i*b + a stays far inside the 64-bit range for any 32-bit line.
-    for (int i = 0; i < n; ++i)
-        x[i] = saturatedDifference(x[i], qint64(i * b + a));
+    // The conversions truncate toward zero. When the underground stays inside the int range at both ends (and so
+    // everywhere, it is a straight line), the subtraction runs in 32 bits with a branch-free overflow check;
+    // otherwise in 64 bits, where i*b + a always fits for a 32-bit line.
+    const double first = a, last = (n - 1) * b + a;
+    const double bound = double(INT_MAX) - 1.0;
+    if (std::fabs(first) < bound && std::fabs(last) < bound) {
+        for (int i = 0; i < n; ++i) {
+            const qint32 u = static_cast<qint32>(i * b + a);
+            const qint32 v = x[i];
+            const qint32 r = qint32(quint32(v) - quint32(u));
+            // Overflow when v and u differ in sign and r has not the sign of v: then saturate toward v's side.
+            const qint32 overflow = ((v ^ u) & (v ^ r)) >> 31;
+            const qint32 saturated = (v >> 31) ^ INT_MAX;
+            x[i] = (r & ~overflow) | (saturated & overflow);
+        }
+    } else {
+        for (int i = 0; i < n; ++i)
+            x[i] = saturatedDifference(x[i], qint64(i * b + a));
+    }
 }

@@ -158,6 +158,9 @@ TEST(UgFilter_Linear, StraightLinesAndShortLines)
         {"one word: its own mean", {42}, {0}},
         {"two words: no slope, the mean is removed", {10, 20}, {-5, 5}},
         {"constant line", QVector<int>(6, -9), QVector<int>(6, 0)},
+        {"a difference beyond the word range saturates", {INT_MAX, INT_MIN, INT_MAX},
+         {INT_MAX - 715827882, INT_MIN, INT_MAX - 715827882}},
+        {"an underground beyond the word range", {INT_MIN, 0, INT_MAX}, {-1, 0, 0}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
