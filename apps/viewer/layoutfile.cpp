@@ -451,7 +451,8 @@ private:
     QString source;
 };
 
-// Line and column (both from 1) of a byte offset into the document.
+// Line and column (both from 1) of a byte offset into the document. The parser reports the offset just past the
+// character it stumbled on, so callers pass offset - 1.
 QString lineColumn(const QByteArray& json, int offset)
 {
     offset = qBound(0, offset, json.size());
@@ -476,7 +477,7 @@ bool LayoutFile::parse(const QByteArray& json, const QString& source, ViewerLayo
     if (perr.error != QJsonParseError::NoError) {
         if (error)
             *error = QStringLiteral("%1:%2: JSON syntax error: %3")
-                         .arg(source, lineColumn(json, perr.offset), perr.errorString());
+                         .arg(source, lineColumn(json, perr.offset - 1), perr.errorString());
         return false;
     }
     Reader r(source);
