@@ -205,6 +205,10 @@ bool ViewerWindow::loadLayout(const ViewerLayout& layout, QString* error)
     QList<ViewPage*> newPages;
     for (int i = 0; i < layout.pages.size(); ++i) {
         const PageLayout& spec = layout.pages.at(i);
+        // The page restores its channel from "ChannelNumber" once the event loop runs; a channel named in the
+        // layout is put there first, so that it wins over the one chosen in an earlier session.
+        if (spec.channel >= 0)
+            Savable(nullptr, QStringLiteral("ChannelNumber"), spec.name, false, nullptr).setValue(spec.channel);
         auto* page = new ViewPage(nullptr, spec.name, *newGroups, spec.leftAligned);
         newPages << page;
         for (int k = 0; k < spec.chain.size(); ++k) {
@@ -264,9 +268,6 @@ bool ViewerWindow::loadLayout(const ViewerLayout& layout, QString* error)
         page->showChannelControls(spec.showSource, spec.showSampleTime, spec.showAverage);
         page->showSnapshotButtons(spec.snapshotButtons);
         viewManager->addPage(page);
-        // A channel the user chose before (persisted under the page name) wins over the layout's.
-        if (spec.channel >= 0 && page->getChannelSetting().storedValue().isEmpty())
-            page->setChannelNo(spec.channel);
     }
     tabbed = layout.tabs;
     {
