@@ -91,7 +91,9 @@ private:
     QList<GPlugin*> receivers() const;
     void fireStoreTrigger();
     void outOfMemory();
-    QString latin1Title() const;
+    QByteArray latin1Title() const;
+    /// The permanent log could not be written: end it and tell the user.
+    void permLogFailed();
 
     const QMap<int, DataGroup>* groups;
     int number;

@@ -82,5 +82,5 @@ private:
     int channelCount = 0;
     int unsubscribedCount = 0;
     QVector<int> alignedScratch; // copy of a data block that arrived at an address not aligned to 4 bytes
-    bool stopped = false;
+    bool stopping = false; // stop() ran: a closing connection is no news for the host
 };

@@ -12,6 +12,7 @@
 #include <QFrame>
 #include <QList>
 #include <QMap>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -129,4 +130,5 @@ private:
     QVector<Channel*> channelList;
     QVector<int> comboIndex;
     QString pageName;
+    QPointer<Channel> joined; // the channel this page was added to; guards against a deleted manager
 };

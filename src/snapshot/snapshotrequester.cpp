@@ -1,5 +1,7 @@
 #include "snapshot/snapshotrequester.h"
 
+#include "connection/viewpage.h"
+
 QList<SnapshotRequester*> SnapshotRequester::_objectList;
 
 SnapshotRequester::SnapshotRequester(QString tag, const QMap<int, DataGroup>& groups, const ViewPage* page,
@@ -36,12 +38,150 @@ void SnapshotRequester::setSequenceNumber(int number)
 
 int SnapshotRequester::updateSequenceNumber(int usedNumber)
 {
-    return usedNumber;
+    if (global)
+    {
+        if (sequence <= usedNumber)
+        {
+            sequence = usedNumber + 1;
+            emit seqNumberChanged(sequence);
+        }
+        return sequence;
+    }
+    int number = usedNumber;
+    emit reqSeqNumberUpdate(groups.isEmpty() ? -1 : groups.first().group, &number);
+    sequence = number;
+    return sequence;
 }
 
-void SnapshotRequester::request(RequestMode) {}
+void SnapshotRequester::resetSequenceNumber(int group)
+{
+    // Without a host to answer, the number would stay -1 for every store: keep counting instead.
+    if (receivers(SIGNAL(reqSeqNumberUpdate(int, int*))) == 0)
+        return;
+    sequence = -1;
+    emit reqSeqNumberUpdate(group, &sequence);
+}
 
-void SnapshotRequester::requestSingle(SnapshotMgr*, const DataGroup&, RequestMode, int) {}
+int SnapshotRequester::pageChannel() const
+{
+    return page ? page->getChannelNo() : -1;
+}
+
+void SnapshotRequester::request(RequestMode mode)
+{
+    QList<MgrNode> work;
+    int channelParam = -1;
+    const int ownChannel = pageChannel();
+    for (const DataGroup::FragDGroupId& entry : groups)
+    {
+        const auto it = groupMap->constFind(entry.group);
+        if (it == groupMap->constEnd())
+            continue;
+        const DataGroup& group = *it;
+        for (SnapshotMgr* m : SnapshotMgr::_snapshotList)
+        {
+            const int rootGroup = m->getDataGroup();
+            const bool unassigned = rootGroup < 0 && !m->getDisplay();
+            if (rootGroup != entry.group && !unassigned)
+                continue;
+            if (!group.anyPage && page && !unassigned && ownChannel != m->getInputChannel())
+                continue;
+            if (entry.fragment >= 0 && entry.fragment != m->getInputChannel())
+                continue;
+            if (!group.anyPage && page && m->getChannel() < 0 && m->getDisplay() && m->getDisplay() != page)
+                continue;
+            work.append(MgrNode{m, group});
+            if (m->getChannel() >= 0 && group.storeRaw && channelParam == -1)
+                channelParam = m->getChannel();
+        }
+    }
+    for (const MgrNode& node : work)
+        if (node.mgr)
+            requestSingle(node.mgr, node.group, mode, channelParam);
+    if (mode == reqImmediate)
+        SnapshotMgr::executeTriggerGlobally(SnapshotMgr::trgImmediate, -1);
+    if (mode == reqDelayed || mode == reqPermanent)
+        for (const MgrNode& node : work)
+            if (node.mgr)
+                node.mgr->provokeTrigger();
+}
+
+void SnapshotRequester::requestSingle(SnapshotMgr* m, const DataGroup& group, RequestMode mode, int channel)
+{
+    const bool pageBound = m->getChannel() < 0 && m->getDisplay();
+    const bool channelMgr = m->getChannel() >= 0 && !m->getDisplay();
+    const int localFlag = m->getFlag(SnapshotMgr::flagStoreLocal);
+    const int retriggerFlag = m->getFlag(SnapshotMgr::flagStoreRetrigger);
+    const bool storeLocal = localFlag >= 0 ? localFlag != 0 : group.storeLocalDefault;
+    const bool storeRetrigger = retriggerFlag >= 0 ? retriggerFlag != 0 : group.storeRetriggerDefault;
+    const bool permanent = mode == reqPermanent || mode == reqPermanentPlain;
+    auto clearAll = [&] {
+        m->clearTriggerReaction(this, SnapshotMgr::trgNone, SnapshotMgr::actStoreAlways);
+        m->clearTriggerReaction(this, SnapshotMgr::trgNone, SnapshotMgr::actArmAlways);
+        m->clearTriggerReaction(this, SnapshotMgr::trgNone, SnapshotMgr::actStoreOnce);
+    };
+    bool rearm;
+    bool arm = true;
+    if (storeLocal && !storeRetrigger && pageBound)
+    {
+        rearm = true;
+        if (mode == reqStop)
+        {
+            clearAll();
+            arm = false;
+        }
+        else if (!global)
+            resetSequenceNumber(group.groupNumber);
+    }
+    else
+    {
+        rearm = !page && scan;
+        if (mode == reqStop)
+        {
+            if (group.storeRaw || pageBound)
+                clearAll();
+            arm = false;
+        }
+        else
+        {
+            if (!global)
+                resetSequenceNumber(group.groupNumber);
+            if (!group.storeRaw && !pageBound)
+            {
+                if (!permanent)
+                    return;
+                arm = false;
+            }
+        }
+    }
+    if (arm)
+    {
+        if (mode == reqImmediate)
+        {
+            m->setTriggerReaction(SnapshotMgr::trgImmediate, SnapshotMgr::actStoreOnce, this, tag, sequence);
+            return;
+        }
+        int trigger;
+        if (storeLocal && pageBound)
+            trigger = SnapshotMgr::trgDisplayComplete;
+        else
+            trigger = SnapshotMgr::triggerKey(SnapshotMgr::trgChannelComplete,
+                                              (channelMgr || pageBound) ? m->getInputChannel() : channel);
+        if (mode == reqPermanent && rearm)
+        {
+            m->setTriggerReaction(trigger, SnapshotMgr::actStoreOnce, this, tag, sequence);
+            m->setTriggerReaction(SnapshotMgr::trgExternal, SnapshotMgr::actArmAlways, this, tag, sequence + 1,
+                                  trigger);
+        }
+        else
+            m->setTriggerReaction(trigger, mode == reqDelayed ? SnapshotMgr::actStoreOnce : SnapshotMgr::actStoreAlways,
+                                  this, tag, sequence);
+        if (mode == reqDelayed)
+            return;
+    }
+    if (group.logContinuous && channelMgr)
+        m->startContinousStore(permanent, tag, sequence);
+}
 
 void SnapshotRequester::requestImmediate()
 {
@@ -58,9 +198,3 @@ void SnapshotRequester::requestPerm(bool on)
     request(on ? reqPermanent : reqStop);
 }
 
-void SnapshotRequester::resetSequenceNumber(int) {}
-
-int SnapshotRequester::pageChannel() const
-{
-    return -1;
-}

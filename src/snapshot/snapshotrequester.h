@@ -9,6 +9,7 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 class ViewPage;
@@ -56,7 +57,7 @@ signals:
 private:
     struct MgrNode
     {
-        SnapshotMgr* mgr;
+        QPointer<SnapshotMgr> mgr; // a store may delete managers while the list is worked off
         DataGroup group;
     };
     void resetSequenceNumber(int group);

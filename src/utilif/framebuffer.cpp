@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QTimer>
 #include <QtEndian>
@@ -63,6 +64,16 @@ QByteArray textHeader(const QByteArray& title)
     head += "# " + title + '\n';
     head += "# Date: " + QDateTime::currentDateTime().toString(Qt::ISODate).toLatin1() + '\n';
     return head;
+}
+
+/// The writers replace a file as a whole; anything but a plain file (a device, a directory) is refused, as a save
+/// would otherwise swap it for a regular file.
+bool usableTarget(const QString& fileName)
+{
+    if (fileName.isEmpty())
+        return false;
+    const QFileInfo info(fileName);
+    return !info.exists() || (info.isFile() && !info.isSymLink());
 }
 
 int commit(QSaveFile& file)
@@ -300,10 +311,10 @@ QString FrameBuffer::unitText(int code) const
     return algoGetBaseUnit(meta.value(code, 128));
 }
 
-std::vector<float> FrameBuffer::framePixels(bool forward, int* voids) const
+std::vector<double> FrameBuffer::framePixels(bool forward, int* voids) const
 {
     const int w = lineLen, h = lines;
-    std::vector<float> pixels(size_t(w) * size_t(h), std::numeric_limits<float>::quiet_NaN());
+    std::vector<double> pixels(size_t(w) * size_t(h), std::numeric_limits<double>::quiet_NaN());
     const int order = meta.value(codeOrder, 0);
     const int perRow = (order == orderForBack || order == orderBackFor) ? 2 : 1;
     // Even frames are scanned bottom up and odd frames top down; files hold the top row first.
@@ -331,17 +342,17 @@ std::vector<float> FrameBuffer::framePixels(bool forward, int* voids) const
                 if (!written[size_t(slot)])
                     continue;
                 const int x = fwd ? c : w - 1 - c;
-                pixels[size_t(row) * w + x] = float(physValue(words[size_t(slot)]));
+                pixels[size_t(row) * w + x] = physValue(words[size_t(slot)]);
             }
         }
     }
-    *voids = int(std::count_if(pixels.begin(), pixels.end(), [](float v) { return std::isnan(v); }));
+    *voids = int(std::count_if(pixels.begin(), pixels.end(), [](double v) { return std::isnan(v); }));
     return pixels;
 }
 
 int FrameBuffer::saveLineCsv(const QString& fileName, const QByteArray& title) const
 {
-    if (fileName.isEmpty() || words.empty() || mode != 1)
+    if (!usableTarget(fileName) || words.empty() || mode != 1)
         return saveFailed;
     try
     {
@@ -379,12 +390,12 @@ int FrameBuffer::saveLineCsv(const QString& fileName, const QByteArray& title) c
 
 int FrameBuffer::saveFrameAsc(const QString& fileName, const QByteArray& title, bool forward, bool matrix) const
 {
-    if (fileName.isEmpty() || words.empty() || mode != 2)
+    if (!usableTarget(fileName) || words.empty() || mode != 2)
         return saveFailed;
     try
     {
         int voids = 0;
-        const std::vector<float> pixels = framePixels(forward, &voids);
+        const std::vector<double> pixels = framePixels(forward, &voids);
         QSaveFile file(fileName);
         if (!file.open(QIODevice::WriteOnly))
             return saveFailed;
@@ -430,12 +441,12 @@ int FrameBuffer::saveFrameAsc(const QString& fileName, const QByteArray& title, 
 
 int FrameBuffer::saveFrameBcr(const QString& fileName, const QByteArray& title, bool forward) const
 {
-    if (fileName.isEmpty() || words.empty() || mode != 2)
+    if (!usableTarget(fileName) || words.empty() || mode != 2)
         return saveFailed;
     try
     {
         int voids = 0;
-        const std::vector<float> pixels = framePixels(forward, &voids);
+        const std::vector<double> pixels = framePixels(forward, &voids);
         QSaveFile file(fileName);
         if (!file.open(QIODevice::WriteOnly))
             return saveFailed;
@@ -480,8 +491,9 @@ int FrameBuffer::saveFrameBcr(const QString& fileName, const QByteArray& title, 
         block.reserve(1 << 20);
         for (size_t i = 0; i < pixels.size(); ++i)
         {
+            const float value = float(pixels[i]);
             quint32 bits;
-            std::memcpy(&bits, &pixels[i], sizeof bits);
+            std::memcpy(&bits, &value, sizeof bits);
             char le[4];
             qToLittleEndian(bits, le);
             block.append(le, 4);

@@ -88,7 +88,7 @@ private:
     void allocate();
     qint64 computeLength(int order, int rangeX, int rangeY, int* newMode) const;
     /// Pixel values of one direction of the stored scan, rows top first; NaN where no value was written.
-    std::vector<float> framePixels(bool forward, int* voids) const;
+    std::vector<double> framePixels(bool forward, int* voids) const;
     double physValue(int raw) const;
     QString unitText(int code) const;
 

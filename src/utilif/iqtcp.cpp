@@ -21,9 +21,115 @@ constexpr qint64 socketBufferSize = 4 << 20;
 constexpr int flushTimeoutMs = 1000;
 } // namespace
 
+TelegramAssembler::TelegramAssembler(int bound) : limit(std::max(bound, 64))
+{
+}
+
+char* TelegramAssembler::space(int* room)
+{
+    if (!buffer) {
+        allocated = std::min(limit, initialCapacity);
+        buffer.reset(new char[allocated]);
+    }
+    *room = allocated - filled;
+    return buffer.get() + filled;
+}
+
+void TelegramAssembler::reset()
+{
+    filled = 0;
+    skipBytes = 0;
+}
+
+bool TelegramAssembler::takeOverload()
+{
+    const bool was = overload;
+    overload = false;
+    return was;
+}
+
+bool TelegramAssembler::commit(int count, const Deliver& deliver)
+{
+    filled += count;
+    int start = 0; // first byte not yet delivered
+    int pos = 0;   // start of the telegram being looked at
+    while (filled - pos >= 4) {
+        const quint32 length = qFromLittleEndian<quint32>(buffer.get() + pos);
+        const quint64 total = quint64(length) + 4;
+        const int have = filled - pos;
+        if (length < minTelegramLength || total > quint64(limit)) {
+            // Too short to carry a header, or too large to hold: deliver what came before, then drop it.
+            if (pos > start && !deliver(buffer.get() + start, pos - start)) {
+                reset();
+                return false;
+            }
+            if (length >= minTelegramLength) {
+                overload = true;
+                qCWarning(lcTcp) << "dropped a telegram of" << total << "bytes (receive buffer" << limit << ")";
+            } else {
+                qCDebug(lcTcp) << "dropped a telegram of length" << length;
+            }
+            const quint64 inBuffer = std::min<quint64>(total, quint64(have));
+            skipBytes += qint64(total - inBuffer);
+            pos += int(inBuffer);
+            start = pos;
+            continue;
+        }
+        if (total > quint64(have)) {
+            if (total > quint64(allocated)) {
+                // A legal telegram larger than the allocation: grow towards the bound, keeping what is pending.
+                int grown = allocated;
+                while (quint64(grown) < total)
+                    grown = int(std::min<qint64>(qint64(grown) * 2, limit));
+                std::unique_ptr<char[]> bigger(new char[grown]);
+                std::memcpy(bigger.get(), buffer.get() + start, size_t(filled - start));
+                filled -= start;
+                pos -= start;
+                start = 0;
+                buffer = std::move(bigger);
+                allocated = grown;
+            }
+            break;
+        }
+        pos += int(total);
+    }
+    if (pos > start && !deliver(buffer.get() + start, pos - start)) {
+        reset();
+        return false;
+    }
+    // Keep the incomplete telegram (if any) at the start of the buffer.
+    if (pos > 0) {
+        std::memmove(buffer.get(), buffer.get() + pos, size_t(filled - pos));
+        filled -= pos;
+    }
+    return true;
+}
+
+bool TelegramAssembler::feed(const char* data, int length, const Deliver& deliver)
+{
+    while (length > 0) {
+        if (skipBytes > 0) {
+            const int n = int(std::min<qint64>(skipBytes, length));
+            skipBytes -= n;
+            data += n;
+            length -= n;
+            continue;
+        }
+        int room = 0;
+        char* to = space(&room);
+        const int n = std::min(room, length);
+        std::memcpy(to, data, size_t(n));
+        data += n;
+        length -= n;
+        if (!commit(n, deliver))
+            return false;
+    }
+    return true;
+}
+
 IQTcp::IQTcp(int bufferSize, QObject* owner, const char* name)
     : QObject(owner), socket(new QTcpSocket(this)), retryTimer(new QTimer(this)),
-      bound(std::max(bufferSize, 64))
+      assembler(bufferSize)
 {
     setObjectName(QString::fromLatin1(name));
     socket->setReadBufferSize(socketBufferSize);
@@ -82,9 +188,7 @@ void IQTcp::disconnect()
 
 bool IQTcp::getAndClearOverload()
 {
-    const bool was = overload;
-    overload = false;
-    return was;
+    return assembler.takeOverload();
 }
 
 int IQTcp::state() const
@@ -95,8 +199,7 @@ int IQTcp::state() const
 void IQTcp::onConnected()
 {
     retryDelay = minRetryDelay;
-    filled = 0;
-    skipBytes = 0;
+    assembler.reset();
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     up = true;
     emit connected(true);
@@ -118,8 +221,7 @@ void IQTcp::onError(QAbstractSocket::SocketError code)
 
 void IQTcp::lost()
 {
-    filled = 0;
-    skipBytes = 0;
+    assembler.reset();
     if (up) {
         up = false;
         emit connected(false);
@@ -136,12 +238,6 @@ void IQTcp::retry()
         socket->connectToHost(hostName, portNumber);
 }
 
-void IQTcp::dropBytes(qint64 count)
-{
-    skipBytes += count;
-    overload = true;
-}
-
 void IQTcp::readData()
 {
     // A receiver may run a nested event loop (a message box); the outer call picks up what arrives meanwhile.
@@ -149,81 +245,27 @@ void IQTcp::readData()
         return;
     reading = true;
     QPointer<IQTcp> alive(this);
+    const TelegramAssembler::Deliver deliver = [this, &alive](char* data, int length) {
+        emit dataReceived(data, length);
+        return alive && up; // the receiver may have closed the connection or deleted us
+    };
     while (socket->bytesAvailable() > 0) {
-        if (skipBytes > 0) {
-            const qint64 skipped = socket->skip(skipBytes);
+        if (assembler.toSkip() > 0) {
+            const qint64 skipped = socket->skip(assembler.toSkip());
             if (skipped <= 0)
                 break;
-            skipBytes -= skipped;
+            assembler.skipped(skipped);
             continue;
         }
-        if (!buffer) {
-            capacity = std::min(bound, initialCapacity);
-            buffer.reset(new char[capacity]);
-        }
-        const qint64 got = socket->read(buffer.get() + filled, capacity - filled);
+        int room = 0;
+        char* to = assembler.space(&room);
+        const qint64 got = socket->read(to, room);
         if (got <= 0)
             break;
-        filled += int(got);
-
-        // Cut whole telegrams; deliver runs of them, dropping those that are malformed or too large.
-        int start = 0;
-        int pos = 0;
-        auto deliver = [&](int end) {
-            if (end > start)
-                emit dataReceived(buffer.get() + start, end - start);
-        };
-        while (filled - pos >= 4) {
-            const quint32 length = qFromLittleEndian<quint32>(buffer.get() + pos);
-            const quint64 total = quint64(length) + 4;
-            const int have = filled - pos;
-            if (total > quint64(bound) || length < minTelegramLength) {
-                // Too large to hold (drop it, report overload) or too short to carry a header (drop it).
-                deliver(pos);
-                if (!alive)
-                    return;
-                if (length < minTelegramLength)
-                    qCDebug(lcTcp) << objectName() << "dropped a telegram of length" << length;
-                else
-                    qCWarning(lcTcp) << objectName() << "dropped a telegram of" << total << "bytes";
-                const quint64 inBuffer = std::min<quint64>(total, quint64(have));
-                if (length >= minTelegramLength)
-                    overload = true;
-                skipBytes += qint64(total - inBuffer);
-                pos += int(inBuffer);
-                start = pos;
-                continue;
-            }
-            if (total > quint64(have)) {
-                if (total > quint64(capacity)) {
-                    // A legal telegram larger than the current allocation: grow towards the bound.
-                    int newCapacity = capacity;
-                    while (newCapacity < int(total))
-                        newCapacity = int(std::min<qint64>(qint64(newCapacity) * 2, bound));
-                    std::unique_ptr<char[]> bigger(new char[newCapacity]);
-                    std::memcpy(bigger.get(), buffer.get() + start, size_t(filled - start));
-                    filled -= start;
-                    pos -= start;
-                    start = 0;
-                    buffer = std::move(bigger);
-                    capacity = newCapacity;
-                }
-                break;
-            }
-            pos += int(total);
-        }
-        deliver(pos);
-        if (!alive)
-            return;
-        if (!up) {
-            // The receiver closed the connection meanwhile.
-            filled = 0;
+        if (!assembler.commit(int(got), deliver)) {
+            if (!alive)
+                return;
             break;
-        }
-        // Keep the incomplete telegram (if any) at the start of the buffer.
-        if (pos > 0) {
-            std::memmove(buffer.get(), buffer.get() + pos, size_t(filled - pos));
-            filled -= pos;
         }
     }
     reading = false;

@@ -9,10 +9,45 @@
 #include <QAbstractSocket>
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <memory>
 
 class QTcpSocket;
 class QTimer;
+
+/// Cuts a byte stream into telegrams in a bounded buffer. Bytes are read into space(), then commit() hands every
+/// run of whole telegrams to the receiver. A telegram too short to carry its header is dropped; one too large for
+/// the bound is skipped as it arrives and counted as overload.
+class TelegramAssembler
+{
+public:
+    /// Receives `length` bytes of whole telegrams; returns false to end the commit (e.g. the connection closed).
+    using Deliver = std::function<bool(char* buffer, int length)>;
+
+    explicit TelegramAssembler(int bound);
+    /// Where to put the next bytes and how many fit (allocated on first use).
+    char* space(int* room);
+    /// Takes `count` bytes written to space() and delivers the whole telegrams. False if the receiver stopped it.
+    bool commit(int count, const Deliver& deliver);
+    /// Bytes of a dropped telegram still to be discarded before anything else is read.
+    qint64 toSkip() const { return skipBytes; }
+    void skipped(qint64 count) { skipBytes -= count; }
+    /// Feeds bytes from memory (skipping and committing as needed).
+    bool feed(const char* data, int length, const Deliver& deliver);
+    /// Forgets a partial telegram (a new connection starts a fresh stream).
+    void reset();
+    bool takeOverload();
+    int capacity() const { return allocated; }
+    int bound() const { return limit; }
+
+private:
+    std::unique_ptr<char[]> buffer;
+    int allocated = 0;
+    int limit;
+    int filled = 0;        // bytes of an incomplete telegram held at the start of the buffer
+    qint64 skipBytes = 0;  // bytes still to drop of a telegram that could not be kept
+    bool overload = false;
+};
 
 class IQTcp : public QObject
 {
@@ -57,16 +92,10 @@ private slots:
 
 private:
     void lost();
-    void dropBytes(qint64 count);
 
     QTcpSocket* socket;
     QTimer* retryTimer;
-    std::unique_ptr<char[]> buffer;
-    int capacity = 0;      // bytes allocated
-    int bound;             // capacity never grows beyond this
-    int filled = 0;        // bytes of an incomplete telegram held at the start of the buffer
-    qint64 skipBytes = 0;  // bytes still to drop of a telegram too large for the buffer
-    bool overload = false;
+    TelegramAssembler assembler;
     bool wanted = false;   // the user asked for a connection
     bool up = false;       // connected(true) was emitted last
     bool reading = false;  // inside readData
