@@ -254,6 +254,11 @@ int FrameBuffer::addData(const int* data, int count, int index)
     return int(count - n);
 }
 
+bool FrameBuffer::hasWords() const
+{
+    return std::find(written.begin(), written.end(), true) != written.end();
+}
+
 bool FrameBuffer::getFilled() const
 {
     return active && length > 0 && completeFrames > 0;
@@ -352,7 +357,7 @@ std::vector<double> FrameBuffer::framePixels(bool forward, int* voids) const
 
 int FrameBuffer::saveLineCsv(const QString& fileName, const QByteArray& title) const
 {
-    if (!usableTarget(fileName) || words.empty() || mode != 1)
+    if (!usableTarget(fileName) || !hasWords() || mode != 1)
         return saveFailed;
     try
     {
@@ -390,7 +395,7 @@ int FrameBuffer::saveLineCsv(const QString& fileName, const QByteArray& title) c
 
 int FrameBuffer::saveFrameAsc(const QString& fileName, const QByteArray& title, bool forward, bool matrix) const
 {
-    if (!usableTarget(fileName) || words.empty() || mode != 2)
+    if (!usableTarget(fileName) || !hasWords() || mode != 2)
         return saveFailed;
     try
     {
@@ -441,7 +446,7 @@ int FrameBuffer::saveFrameAsc(const QString& fileName, const QByteArray& title, 
 
 int FrameBuffer::saveFrameBcr(const QString& fileName, const QByteArray& title, bool forward) const
 {
-    if (!usableTarget(fileName) || words.empty() || mode != 2)
+    if (!usableTarget(fileName) || !hasWords() || mode != 2)
         return saveFailed;
     try
     {

@@ -57,6 +57,8 @@ public:
     bool isActive() const { return active; }
     /// A complete frame is held: a frame end was reached since the geometry was set.
     bool getFilled() const;
+    /// At least one word of the current geometry is stored.
+    bool hasWords() const;
     /// The stored words in stream order and `*position`, the stream position of the first: the last frame's worth
     /// of words once a frame was complete, else the words of the current frame so far. `*count` is 0 when nothing
     /// is stored. Reorders the ring in place (cheap when it is already in order).
