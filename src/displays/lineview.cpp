@@ -624,10 +624,11 @@ void LineView::mousePressEvent(QMouseEvent* ev)
             const QRect left(r.left(), r.top(), 18, 18);
             const int btn = right.contains(p) ? 1 : left.contains(p) ? 2 : 0;
             if (btn) {
+                ev->accept();
+                // The receiver reads the selection first; then the rectangle is emptied at the press point.
+                emit selAccepted(btn);
                 selRect = QRect(p, p - QPoint(1, 1));
                 updateMask();
-                ev->accept();
-                emit selAccepted(btn);
                 return;
             }
         }
