@@ -1,0 +1,173 @@
+#include "filters/derivativefilter.h"
+
+#include "utilif/algo.h"
+
+#include <climits>
+#include <cmath>
+
+const GPlugin::PluginDescriptor DerivativeFilter::_descriptor(QStringLiteral("Derivative Filter"),
+                                                              QStringLiteral("Calculates derivative of incoming data."),
+                                                              0x1004, deriveFilterFactory);
+
+GPlugin* deriveFilterFactory(QWidget* parent, QString name)
+{
+    return new DerivativeFilter(parent, name);
+}
+
+namespace {
+
+constexpr int kKindMetre = 0x180;
+constexpr int kKindSecond = 0x480;
+constexpr int kPerSecondKinds = 12 << 8; // kind k per second is kind k + 12
+constexpr int kPrefixNone = 128;
+constexpr int kPrefixMax = 128 + 6; // 'E'
+
+// algoNearest, inline: the per-word loop must not call into another library.
+inline int nearestInt(double v)
+{
+    if (!(v == v))
+        return 0;
+    if (v >= double(INT_MAX))
+        return INT_MAX;
+    if (v <= double(INT_MIN))
+        return INT_MIN;
+    long long t = static_cast<long long>(v); // truncates toward zero
+    const double rest = v - double(t);        // exact in this range
+    t += (rest >= 0.5) - (rest <= -0.5);
+    return int(t);
+}
+
+// A kind code whose prefix byte can take one more step up.
+bool canRaisePrefix(int unit)
+{
+    const int prefix = unit & 0xFF;
+    return unit >= 0x80 && prefix >= 128 - 6 && prefix < kPrefixMax;
+}
+
+} // namespace
+
+DerivativeFilter::DerivativeFilter(QWidget* parent, QString name) : GPlugin(parent, std::move(name), &_descriptor) {}
+
+void DerivativeFilter::setScale()
+{
+    int u = unitVal;
+    if (((u & ~0xFF) | kPrefixNone) == kKindMetre && ((unitX & ~0xFF) | kPrefixNone) == kKindSecond)
+        u += kPerSecondKinds;
+    double f = 1.0;
+    algoGetBaseUnit(unitX, nullptr, &f);
+    const qint64 steps = qMax<qint64>(qint64(rangeX) - 1, 1);
+    double dx = double(physX / steps) * f;
+    // A step below one unit of the extent truncates to 0: then the exact step is used.
+    if (dx == 0.0)
+        dx = double(physX) / double(steps) * f;
+    if (dx == 0.0 || !std::isfinite(dx)) {
+        // No extent known: plain differences per sample, in the unit of the values.
+        scale = 1.0;
+        u = unitVal;
+    } else {
+        scale = 1.0 / dx;
+        // Basic codes and the top prefix cannot step: the scale then stays in the values.
+        while (scale > 1000.0 && canRaisePrefix(u)) {
+            scale /= 1000.0;
+            ++u;
+        }
+    }
+    GPlugin::setDataUnitVal(u);
+}
+
+void DerivativeFilter::init()
+{
+    previous = 0.0;
+    hasHalfPair = false;
+    GPlugin::init();
+}
+
+void DerivativeFilter::setDataEncoding(GPlugin::DataEncoding e)
+{
+    wordsPerValue = (int(e) & ~0xFF00) == 6 ? 2 : 1;
+    hasHalfPair = false;
+    GPlugin::setDataEncoding(e);
+}
+
+void DerivativeFilter::setDataUnitX(int unit)
+{
+    unitX = unit;
+    setScale();
+    GPlugin::setDataUnitX(unit);
+}
+
+void DerivativeFilter::setDataUnitVal(int unit)
+{
+    unitVal = unit; // the successor sees only the derived unit
+    setScale();
+}
+
+void DerivativeFilter::setDataRangeX(int value)
+{
+    rangeX = value;
+    setScale();
+    GPlugin::setDataRangeX(value);
+}
+
+void DerivativeFilter::setDataPhysX(int value)
+{
+    physX = value;
+    setScale();
+    GPlugin::setDataPhysX(value);
+}
+
+void DerivativeFilter::differentiateWords(const int* data, int count, int* o)
+{
+    const double s = scale;
+    o[0] = nearestInt((data[0] - previous) * s);
+    for (int i = 1; i < count; ++i)
+        o[i] = nearestInt((double(data[i]) - double(data[i - 1])) * s);
+    previous = data[count - 1];
+}
+
+void DerivativeFilter::differentiatePair(quint32 w0, quint32 w1, int* o)
+{
+    qint64 v = qint64((quint64(w1 & 0xFFFFFFu) << 24) | (w0 & 0xFFFFFFu));
+    if (v & (qint64(1) << 47))
+        v -= qint64(1) << 48;
+    const qint64 d = algoNearestLongLong((double(v) - previous) * scale);
+    previous = double(v);
+    o[0] = int(quint32(d) & 0xFFFFFFu);
+    o[1] = int(((quint32(quint64(d) >> 24)) & 0xFFFFFFu) | (d < 0 ? 0xFF000000u : 0u));
+}
+
+void DerivativeFilter::setData(const int* data, int count, int index)
+{
+    if (count <= 0 || !data) {
+        GPlugin::setData(data, count, index);
+        return;
+    }
+    if (out.size() < size_t(count) + 1)
+        out.resize(size_t(count) + 1);
+    if (wordsPerValue == 1) {
+        differentiateWords(data, count, out.data());
+        GPlugin::setData(out.data(), count, index);
+        return;
+    }
+    // Two words per value. A pair split between two adjacent blocks is completed here and goes on one position
+    // early, so that no value is lost.
+    int start = index;
+    int n = 0;
+    int i = 0;
+    if (hasHalfPair && qint64(index) == qint64(halfPairIndex) + 1) {
+        differentiatePair(quint32(halfPairWord), quint32(data[0]), out.data());
+        start = halfPairIndex;
+        n = 2;
+        i = 1;
+    }
+    hasHalfPair = false;
+    for (; i + 1 < count; i += 2, n += 2)
+        differentiatePair(quint32(data[i]), quint32(data[i + 1]), out.data() + n);
+    if (i < count) {
+        hasHalfPair = true;
+        halfPairWord = data[i];
+        halfPairIndex = int(qint64(index) + i);
+    }
+    if (n > 0)
+        GPlugin::setData(out.data(), n, start);
+}

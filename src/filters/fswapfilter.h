@@ -1,0 +1,30 @@
+#pragma once
+// FswapFilter ("Frequency Swap Filter"): unless bypassed, reverses the words of every block, so that a spectrum
+// goes on with its frequency axis turned round.
+
+#include "framework/gplugin.h"
+
+#include <QPointer>
+
+class QCheckBox;
+class QFrame;
+
+class FswapFilter : public GPlugin
+{
+    Q_OBJECT
+public:
+    FswapFilter(QWidget* parent, QString name);
+    ~FswapFilter() override;
+
+    QWidget* getWidget() override;
+    void setData(const int* data, int count, int index) override;
+    QCheckBox* bypassBox() const { return bypass; }
+
+    static const GPlugin::PluginDescriptor _descriptor;
+
+private:
+    QPointer<QFrame> panel;
+    QCheckBox* bypass = nullptr;
+};
+
+GPlugin* fSwapFilterFactory(QWidget* parent, QString name);
