@@ -417,7 +417,7 @@ public:
                                 .arg(e.type, types.join(QStringLiteral(", "))));
             // Instance names key the persisted settings of the plug-in: make them unique per page by default.
             if (e.name.isEmpty())
-                e.name = QStringLiteral("%1.%2").arg(p.name).arg(i);
+                e.name = QStringLiteral("%1_%2").arg(p.name).arg(i);
             p.chain << e;
         }
         return true;
@@ -551,8 +551,9 @@ QJsonObject plugin(const QString& type, const QString& name, const QList<QPair<Q
 
 QJsonObject page(const QString& name, int channel, const QJsonArray& chain)
 {
+    // The selector lists every channel, so that the demo can be pointed at any stream.
     return QJsonObject{{QStringLiteral("name"), name}, {QStringLiteral("channel"), channel},
-                       {QStringLiteral("chain"), chain}};
+                       {QStringLiteral("selectMode"), QStringLiteral("all")}, {QStringLiteral("chain"), chain}};
 }
 
 QJsonObject group(int number, const QString& name, const QString& tag, const QString& trigger)
@@ -573,30 +574,30 @@ QByteArray LayoutFile::demoLayout()
     QJsonArray pages;
     if (has("Frame Display"))
         pages.append(page(QStringLiteral("Scan"), 0,
-                          {plugin(QStringLiteral("Frame Display"), QStringLiteral("Demo.Scan"))}));
+                          {plugin(QStringLiteral("Frame Display"), QStringLiteral("DemoScan"))}));
     if (has("Line Display 2")) {
         pages.append(page(QStringLiteral("Signal"), 1,
-                          {plugin(QStringLiteral("Line Display 2"), QStringLiteral("Demo.Signal"))}));
+                          {plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoSignal"))}));
         if (has("FFT Data Filter"))
             pages.append(page(QStringLiteral("Spectrum"), 1,
-                              {plugin(QStringLiteral("FFT Data Filter"), QStringLiteral("Demo.FFT")),
-                               plugin(QStringLiteral("Line Display 2"), QStringLiteral("Demo.SpectrumPlot"))}));
+                              {plugin(QStringLiteral("FFT Data Filter"), QStringLiteral("DemoFFT")),
+                               plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoSpectrum"))}));
         pages.append(page(QStringLiteral("Lines"), 2,
-                          {plugin(QStringLiteral("Line Display 2"), QStringLiteral("Demo.Lines"))}));
+                          {plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoLines"))}));
         if (has("Histogram Filter"))
             pages.append(page(QStringLiteral("Events"), 3,
-                              {plugin(QStringLiteral("Histogram Filter"), QStringLiteral("Demo.Histogram")),
-                               plugin(QStringLiteral("Line Display 2"), QStringLiteral("Demo.HistogramPlot"))}));
+                              {plugin(QStringLiteral("Histogram Filter"), QStringLiteral("DemoHistogram")),
+                               plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoEventPlot"))}));
     }
     if (has("Text Display"))
         pages.append(page(QStringLiteral("Value"), 1,
-                          {plugin(QStringLiteral("Text Display"), QStringLiteral("Demo.Value"))}));
+                          {plugin(QStringLiteral("Text Display"), QStringLiteral("DemoValue"))}));
     // Whatever display exists, show the sine with it, so that the demo always has a page.
     if (pages.isEmpty()) {
         for (const GPlugin::PluginDescriptor* d : GPlugin::_typeList ? *GPlugin::_typeList
                                                                      : QList<const GPlugin::PluginDescriptor*>()) {
             if (d->flags & 0x1) {
-                pages.append(page(QStringLiteral("Signal"), 1, {plugin(d->name, QStringLiteral("Demo.Signal"))}));
+                pages.append(page(QStringLiteral("Signal"), 1, {plugin(d->name, QStringLiteral("DemoSignal"))}));
                 break;
             }
         }

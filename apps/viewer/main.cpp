@@ -161,7 +161,7 @@ int main(int argc, char** argv)
 
     if (options.listTypes) {
         for (const GPlugin::PluginDescriptor* d : *ViewPage::getPluginTypes())
-            print(stdout, QStringLiteral("%1\t%2").arg(d->name, d->description));
+            print(stdout, QStringLiteral("%1\t%2").arg(d->name, d->description.simplified()));
         return 0;
     }
 

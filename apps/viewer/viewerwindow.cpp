@@ -1,5 +1,6 @@
 #include "viewerwindow.h"
 
+#include "connection/channel.h"
 #include "connection/viewmanager.h"
 #include "connection/viewpage.h"
 #include "snapshot/snapshotmgr.h"
@@ -16,6 +17,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
@@ -181,6 +183,10 @@ void ViewerWindow::teardown()
         delete d.data();
     dialogs.clear();
     if (viewManager) {
+        // Closing the connection on purpose is not news for the status bar.
+        disconnect(viewManager, nullptr, this, nullptr);
+        if (viewManager->connection())
+            disconnect(viewManager->connection(), nullptr, this, nullptr);
         for (ViewPage* p : pageList)
             viewManager->removePage(p);
     }
@@ -269,6 +275,7 @@ bool ViewerWindow::loadLayout(const ViewerLayout& layout, QString* error)
         page->showSnapshotButtons(spec.snapshotButtons);
         viewManager->addPage(page);
     }
+    nameSnapshotManagers();
     tabbed = layout.tabs;
     {
         const QSignalBlocker block(tabsAction);
@@ -279,6 +286,29 @@ bool ViewerWindow::loadLayout(const ViewerLayout& layout, QString* error)
         connectTo(serverHost, serverPort);
     emit layoutLoaded();
     return true;
+}
+
+void ViewerWindow::nameSnapshotManagers()
+{
+    // Snapshot names start empty, which gives file names such as "Scan_001--.csv". Managers that were never
+    // named get a readable default; a name the user gave (persisted) is left alone.
+    auto nameIfUnset = [](SnapshotMgr* m, const QString& group, QString name) {
+        if (!m || !m->getName().isEmpty() ||
+            !Savable(nullptr, QStringLiteral("SnapshotName"), group, false, nullptr).storedValue().isNull())
+            return;
+        for (QChar& c : name) {
+            if (!c.isLetterOrNumber() && !QStringLiteral("_-+$=# ").contains(c))
+                c = QLatin1Char('_');
+        }
+        m->setName(name);
+    };
+    for (Channel* c : viewManager->getChannels())
+        nameIfUnset(c->getSnapshotManager(), QStringLiteral("Channel_%1").arg(c->getNumber()),
+                    QStringLiteral("Ch%1").arg(c->getNumber()));
+    for (ViewPage* p : pageList) {
+        for (GPlugin* g = p->getReceiver(); g; g = g->getSuccessor())
+            nameIfUnset(g->getSnapshotManager(), g->getName(), g->getName());
+    }
 }
 
 void ViewerWindow::placePages()
@@ -298,9 +328,14 @@ void ViewerWindow::placePages()
         auto* inner = new QWidget(scroll);
         auto* grid = new QGridLayout(inner);
         const int columns = qMax(1, current.columns);
+        // In the grid a titled frame names each page (the tabs carry the names otherwise).
         for (int i = 0; i < pageList.size(); ++i) {
-            grid->addWidget(pageList.at(i), i / columns, i % columns);
+            auto* box = new QGroupBox(pageList.at(i)->getName(), inner);
+            auto* boxLayout = new QVBoxLayout(box);
+            boxLayout->setContentsMargins(2, 2, 2, 2);
+            boxLayout->addWidget(pageList.at(i));
             pageList.at(i)->show();
+            grid->addWidget(box, i / columns, i % columns);
         }
         scroll->setWidget(inner);
         pageArea = scroll;

@@ -92,6 +92,7 @@ private:
     void buildMenus();
     void buildStatusBar();
     void placePages();
+    void nameSnapshotManagers();
     void rebuildDisplayMenu();
     void teardown();
     Savable& sequenceSetting(int group) const;

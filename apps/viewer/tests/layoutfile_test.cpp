@@ -92,7 +92,7 @@ TEST(LayoutFile, ReadsEveryField)
     // Pairs keep their order; numbers and booleans become the texts that setOption parses.
     EXPECT_EQ(p.chain[0].keys, (QStringList{"zeta", "Alpha", "flag"}));
     EXPECT_EQ(p.chain[0].values, (QStringList{"1", "2", "1"}));
-    EXPECT_EQ(p.chain[1].name, QStringLiteral("P1.1"));
+    EXPECT_EQ(p.chain[1].name, QStringLiteral("P1_1"));
     EXPECT_EQ(p.chain[1].keys, (QStringList{"a", "b"}));
     EXPECT_EQ(p.chain[1].values, (QStringList{"1.5", "x"}));
 }
