@@ -354,11 +354,15 @@ void ViewerWindow::setTabbed(bool tabs)
 void ViewerWindow::rebuildDisplayMenu()
 {
     displayMenu->clear();
+    // Walk the chains rather than the pages' children: a detached display lives in a window of its own.
     for (ViewPage* p : pageList) {
-        for (SubstitutableWidget* w : p->findChildren<SubstitutableWidget*>()) {
+        for (GPlugin* g = p->getReceiver(); g; g = g->getSuccessor()) {
+            auto* w = qobject_cast<SubstitutableWidget*>(g->getWidget());
+            if (!w)
+                continue;
             QAction* a = displayMenu->addAction(QString());
             w->updateDetachMenuItem(a);
-            a->setText(QStringLiteral("%1: %2").arg(p->getName(), a->text()));
+            a->setText(QStringLiteral("%1 / %2: %3").arg(p->getName(), g->getName(), a->text()));
         }
     }
     if (displayMenu->isEmpty())
