@@ -606,7 +606,7 @@ void Waterfall::emitSelection()
     SelectionList copy = selectionList;
     if (selectionMode == PointSelection || selectionMode == PathSelection)
         normalizeRectsCenter(copy);
-    else
+    else if (selectionMode != AngleSelection) // a line keeps its direction: it is the new x axis
         normalizeRects(copy);
     emit selected(selectionMode, copy);
 }
