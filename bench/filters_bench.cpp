@@ -1,0 +1,110 @@
+// Words per second through the line-based and word-based filters, each beside a memcpy of the same frame.
+// Run with scripts/bench; compare each filter's items_per_second with BM_MemcpyFrame.
+
+#include "filters/derivativefilter.h"
+#include "filters/directionfilter.h"
+#include "filters/ugfilter.h"
+
+#include <QApplication>
+#include <benchmark/benchmark.h>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int kLineLength = 512;
+constexpr int kLines = 512; // a 512 x 512 frame, 1 MiB of words
+
+// The end of the chain: takes the blocks and keeps only their size, so the filters' own work is what is measured.
+class Sink : public GPlugin
+{
+public:
+    Sink() : GPlugin(nullptr, QStringLiteral("sink"), nullptr) {}
+    void setData(const int* data, int count, int) override
+    {
+        benchmark::DoNotOptimize(data);
+        words += count;
+    }
+    qint64 words = 0;
+};
+
+std::vector<int> noisyFrame()
+{
+    std::vector<int> frame(size_t(kLineLength) * kLines);
+    quint32 seed = 12345;
+    for (size_t i = 0; i < frame.size(); ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        frame[i] = int(i % kLineLength) * 40 + int(seed >> 22); // a slope with noise
+    }
+    return frame;
+}
+
+template <class F>
+void runFrames(benchmark::State& state, F* filter)
+{
+    const std::vector<int> frame = noisyFrame();
+    for (auto _ : state)
+        filter->setData(frame.data(), int(frame.size()), 0);
+    state.SetItemsProcessed(state.iterations() * qint64(frame.size()));
+}
+
+void BM_MemcpyFrame(benchmark::State& state)
+{
+    const std::vector<int> frame = noisyFrame();
+    std::vector<int> copy(frame.size());
+    for (auto _ : state) {
+        std::memcpy(copy.data(), frame.data(), frame.size() * sizeof(int));
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * qint64(frame.size()));
+}
+
+void BM_UgFilterLinear(benchmark::State& state)
+{
+    UgFilter filter(nullptr, QStringLiteral("ug"));
+    filter.setSuccessor(new Sink);
+    filter.setDataOrder(GPlugin::cyclic);
+    filter.setDataRangeX(kLineLength);
+    filter.changeMode(UgFilter::Linear);
+    runFrames(state, &filter);
+}
+
+void BM_DerivativeFilter(benchmark::State& state)
+{
+    DerivativeFilter filter(nullptr, QStringLiteral("deriv"));
+    filter.setSuccessor(new Sink);
+    filter.setDataRangeX(101);
+    filter.setDataPhysX(100);
+    runFrames(state, &filter);
+}
+
+void BM_ScanDirectionFilter(benchmark::State& state)
+{
+    DirectionFilter filter(nullptr, QStringLiteral("dir"));
+    filter.setSuccessor(new Sink);
+    filter.setDataOrder(GPlugin::forBack);
+    filter.setDataRangeX(kLineLength);
+    filter.changeMode(DirectionFilter::Forward);
+    runFrames(state, &filter);
+}
+
+} // namespace
+
+BENCHMARK(BM_MemcpyFrame);
+BENCHMARK(BM_UgFilterLinear);
+BENCHMARK(BM_DerivativeFilter);
+BENCHMARK(BM_ScanDirectionFilter);
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv); // the filters' panels are widgets
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
