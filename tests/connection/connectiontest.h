@@ -10,6 +10,13 @@
 #include <QTest>
 #include <QVector>
 #include <initializer_list>
+#include <ostream>
+
+// Readable failure messages for Qt strings.
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 
 /// A telegram of the given header words and values (length word computed).
 inline QByteArray tel(qint32 kind, qint32 address, qint32 index, std::initializer_list<qint32> values = {})
