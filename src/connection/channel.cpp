@@ -10,8 +10,8 @@
 
 const GPlugin::PrefData* Channel::_prefs = &GPlugin::dfltPrefs;
 
-ChannelSnBuffer::ChannelSnBuffer(const FrameBuffer& source)
-    : buffer(new FrameBuffer(source, source.frameMode() >= 2))
+ChannelSnBuffer::ChannelSnBuffer(const FrameBuffer& source, const QByteArray& title, bool ascMatrix)
+    : buffer(new FrameBuffer(source, source.frameMode() >= 2)), fileTitle(title), matrix(ascMatrix)
 {
 }
 
@@ -50,6 +50,18 @@ void Channel::fireStoreTrigger()
 
 void Channel::sendData(const int* data, int count, int index)
 {
+    try
+    {
+        distributeData(data, count, index);
+    }
+    catch (const OomError&)
+    {
+        outOfMemory();
+    }
+}
+
+void Channel::distributeData(const int* data, int count, int index)
+{
     if (stopped)
         return;
     if (count <= 0)
@@ -62,13 +74,16 @@ void Channel::sendData(const int* data, int count, int index)
     }
     if (buffer->savePermCsv(data, count, index) >= FrameBuffer::saveFailed)
         permLogFailed();
+    // A copy (no allocation): a plug-in may make its page leave the channel while it handles the data.
+    const QList<ViewPage*> targets = pages;
     int remaining = count;
     while (remaining > 0)
     {
         const int rest = qMax(buffer->addData(data, remaining, index), 0);
         const int taken = remaining - rest;
-        for (GPlugin* head : receivers())
-            head->setData(data, taken, index);
+        for (ViewPage* page : targets)
+            if (GPlugin* head = page->getReceiver())
+                head->setData(data, taken, index);
         samplesSinceTrigger += taken;
         index += taken;
         data += taken;
@@ -99,11 +114,11 @@ void Channel::sendDataOdd(const int* data, int byteCount, int index)
 
 void Channel::sendMetadata(int code, int value)
 {
-    if (!stopped)
-        for (GPlugin* head : receivers())
-            sendSingleMetadata(head, code, value);
     try
     {
+        if (!stopped)
+            for (GPlugin* head : receivers())
+                sendSingleMetadata(head, code, value);
         buffer->setMetaData(code, value);
     }
     catch (const OomError&)
@@ -189,8 +204,16 @@ void Channel::addPage(ViewPage* page)
     if (!page || pages.contains(page))
         return;
     pages.append(page);
-    if (!stopped && page->getReceiver())
+    if (stopped || !page->getReceiver())
+        return;
+    try
+    {
         replayFrameInt(page->getReceiver());
+    }
+    catch (const OomError&)
+    {
+        outOfMemory();
+    }
 }
 
 bool Channel::removePage(ViewPage* page)
@@ -212,7 +235,16 @@ void Channel::replayFrame(GPlugin* receiver)
         return;
     if (!pendingReplay.contains(receiver))
         pendingReplay.append(receiver);
-    QTimer::singleShot(0, this, [this] { replayFrameInt(); });
+    QTimer::singleShot(0, this, [this] {
+        try
+        {
+            replayFrameInt();
+        }
+        catch (const OomError&)
+        {
+            outOfMemory();
+        }
+    });
 }
 
 void Channel::replayFrameInt(GPlugin* receiver)
@@ -246,6 +278,11 @@ QByteArray Channel::latin1Title() const
     return getName().toLatin1();
 }
 
+bool Channel::ascMatrix() const
+{
+    return _prefs && _prefs->ascMatrix && *_prefs->ascMatrix;
+}
+
 void Channel::outOfMemory()
 {
     stopped = true;
@@ -273,7 +310,8 @@ bool Channel::startLogging(QString fileName, QString* message)
     }
     else
     {
-        const QString full = SnapshotMgr::completeFilename(fileName, QStringLiteral("csv"), QStringLiteral("log"));
+        // Claimed at once: the log appends, and must never continue somebody else's file.
+        const QString full = SnapshotMgr::reserveFilename(fileName, QStringLiteral("csv"), QStringLiteral("log"));
         ok = !full.isEmpty() && buffer->startPermCsv(full, latin1Title()) < FrameBuffer::saveFailed;
         text = (ok ? QStringLiteral("Started continous output to ")
                    : QStringLiteral("Failed to start continous output to ")) +
@@ -286,7 +324,7 @@ bool Channel::startLogging(QString fileName, QString* message)
 
 SnapshotBuffer* Channel::snapshotData(int)
 {
-    return new ChannelSnBuffer(*buffer);
+    return new ChannelSnBuffer(*buffer, latin1Title(), ascMatrix());
 }
 
 void Channel::provokeFullTrigger()
@@ -299,7 +337,8 @@ bool Channel::saveSnapshot(QString baseName, int formats, const SnapshotBuffer* 
 {
     const auto* snCopy = dynamic_cast<const ChannelSnBuffer*>(copy);
     const FrameBuffer& frame = snCopy ? snCopy->frame() : *buffer;
-    const QByteArray title = latin1Title();
+    const QByteArray title = snCopy ? snCopy->title() : latin1Title();
+    const bool matrix = snCopy ? snCopy->ascMatrix() : ascMatrix();
     const int mode = frame.frameMode();
     int result = FrameBuffer::saveOk;
     QString lastName;
@@ -314,7 +353,6 @@ bool Channel::saveSnapshot(QString baseName, int formats, const SnapshotBuffer* 
             QFile::remove(lastName); // only our empty claim or nothing is there: the writer never replaces on failure
         wrote = true;
     };
-    const bool ascMatrix = _prefs && _prefs->ascMatrix && *_prefs->ascMatrix;
     if (formats & SnapshotMgr::typeAsciiRaw)
     {
         if (mode == 1)
@@ -322,9 +360,9 @@ bool Channel::saveSnapshot(QString baseName, int formats, const SnapshotBuffer* 
         else if (mode == 2)
         {
             write(QStringLiteral("asc"), QStringLiteral("fwd"),
-                  [&](const QString& n) { return frame.saveFrameAsc(n, title, true, ascMatrix); });
+                  [&](const QString& n) { return frame.saveFrameAsc(n, title, true, matrix); });
             write(QStringLiteral("asc"), QStringLiteral("bwd"),
-                  [&](const QString& n) { return frame.saveFrameAsc(n, title, false, ascMatrix); });
+                  [&](const QString& n) { return frame.saveFrameAsc(n, title, false, matrix); });
         }
     }
     if ((formats & SnapshotMgr::typeBinaryRaw) && mode == 2)

@@ -18,16 +18,22 @@ class FrameBuffer;
 class SnapshotMgr;
 class ViewPage;
 
-/// The snapshot copy of a channel: a copy of its frame buffer.
+/// The snapshot copy of a channel: a copy of its frame buffer, with the file title and the ASC layout flag taken
+/// at the same moment, so that a background store reads nothing that the GUI thread may change.
 class ChannelSnBuffer : public SnapshotBuffer
 {
 public:
-    explicit ChannelSnBuffer(const FrameBuffer& source);
+    explicit ChannelSnBuffer(const FrameBuffer& source, const QByteArray& title = QByteArray(),
+                             bool ascMatrix = false);
     ~ChannelSnBuffer() override;
     const FrameBuffer& frame() const { return *buffer; }
+    QByteArray title() const { return fileTitle; }
+    bool ascMatrix() const { return matrix; }
 
 private:
     FrameBuffer* buffer;
+    QByteArray fileTitle;
+    bool matrix;
 };
 
 class Channel : public QObject, public SnapshotProvider
@@ -89,9 +95,11 @@ private slots:
 
 private:
     QList<GPlugin*> receivers() const;
+    void distributeData(const int* data, int count, int index);
     void fireStoreTrigger();
     void outOfMemory();
     QByteArray latin1Title() const;
+    bool ascMatrix() const;
     /// The permanent log could not be written: end it and tell the user.
     void permLogFailed();
 

@@ -40,17 +40,41 @@ void cutIcon(QPainter& p, const char* const* icon, int left, int top)
                 p.drawPoint(left + x, top + y);
 }
 
+// The Cartesian mapping of the view: px = trunc(W (x - x0) / w), py = (H - 1) - trunc((y - y0) H / h). The scales
+// are multiplied in for speed; a product within rounding of a pixel border is recomputed with the exact formula, so
+// every point lands on the same pixel as with unit2Pixel's arithmetic.
 struct CartesianMap
 {
     CartesianMap(const QRectF& win, int W, int H)
-        : x0(win.x()), y0(win.y()), w(win.width()), h(win.height()), W(W), H(H)
+        : x0(win.x()), y0(win.y()), w(win.width()), h(win.height()), W(W), H(H), sx(W / w), sy(H / h)
     {
     }
-    QPoint operator()(const QPointF& p) const
+    // Truncates like toPix and tells whether v lies within rounding of an integer (a pixel border).
+    static inline __attribute__((always_inline)) int pix(double v, bool* near)
+    {
+        constexpr double lim = double(1 << 24);
+        if (!(v > -lim && v < lim))
+            return toPix(v);
+        const int t = int(v);
+        const double f = std::fabs(v - double(t));
+        const double e = 1e-9 * (std::fabs(v) + 1);
+        *near = *near || f < e || f > 1 - e;
+        return t;
+    }
+    QPoint exact(const QPointF& p) const
     {
         return QPoint(toPix(W * (p.x() - x0) / w), (H - 1) - toPix((p.y() - y0) * H / h));
     }
-    double x0, y0, w, h, W, H;
+    inline __attribute__((always_inline)) QPoint operator()(const QPointF& p) const
+    {
+        bool near = false;
+        const int px = pix((p.x() - x0) * sx, &near);
+        const int py = pix((p.y() - y0) * sy, &near);
+        if (Q_UNLIKELY(near))
+            return exact(p);
+        return QPoint(px, int(H) - 1 - py);
+    }
+    double x0, y0, w, h, W, H, sx, sy;
 };
 
 // Tick loops stop after this many ticks, whatever the step (guards against a step lost in rounding).
@@ -193,32 +217,9 @@ void LineView::resetBounds()
     bx0 = bx1 = by0 = by1 = 0;
 }
 
-void LineView::updateBounds(const QPointF& p, int px)
-{
-    if (!boundsValid) {
-        bx0 = bx1 = p.x();
-        boundsValid = true;
-    } else if (p.x() < bx0) {
-        bx0 = p.x();
-    } else if (p.x() > bx1) {
-        bx1 = p.x();
-    }
-    // y counts only for points in the visible columns.
-    if (px < 0 || px >= width())
-        return;
-    if (!boundsYValid) {
-        by0 = by1 = p.y();
-        boundsYValid = true;
-    } else if (p.y() < by0) {
-        by0 = p.y();
-    } else if (p.y() > by1) {
-        by1 = p.y();
-    }
-}
-
 QPoint LineView::unit2Pixel(const QPointF& p) const
 {
-    return CartesianMap(shownWindow, width(), height())(p);
+    return CartesianMap(shownWindow, width(), height()).exact(p);
 }
 
 QPointF LineView::pixel2Unit(const QPoint& q) const

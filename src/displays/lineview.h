@@ -10,6 +10,7 @@
 #include "displays/lvcurve.h"
 
 #include <algorithm>
+#include <limits>
 
 #include <QColor>
 #include <QPainter>
@@ -126,7 +127,6 @@ protected:
     /// picture as drawing each of them, so a curve of a million points costs about one line per column.
     template <class Map>
     void drawMapped(LvCurve& curve, QPainter& painter, Map map);
-    void updateBounds(const QPointF& p, int px);
     void resetBounds();
 
     QVector<LvCurve*> curves;
@@ -187,11 +187,21 @@ void LineView::drawMapped(LvCurve& curve, QPainter& painter, Map map)
     QVector<QPoint> dots;
     QPoint lastDot(-(1 << 30), -(1 << 30));
 
+    // dataBounds in locals (min/max without branches); y only for points in the visible columns.
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    double lx0 = boundsValid ? bx0 : inf, lx1 = boundsValid ? bx1 : -inf;
+    double ly0 = boundsYValid ? by0 : inf, ly1 = boundsYValid ? by1 : -inf;
+
     QPoint p1 = map(pts[i - 1]);
     bool in1 = inside(p1);
     for (; i < n; ++i) {
         const QPoint p2 = map(pts[i]);
-        updateBounds(pts[i], p2.x());
+        const double x = pts[i].x(), y = pts[i].y();
+        lx0 = std::min(lx0, x);
+        lx1 = std::max(lx1, x);
+        const bool column = unsigned(p2.x()) < unsigned(W);
+        ly0 = std::min(ly0, column ? y : inf);
+        ly1 = std::max(ly1, column ? y : -inf);
         const bool in2 = inside(p2);
         if (!in1 && !in2) {
             flush();
@@ -235,4 +245,12 @@ void LineView::drawMapped(LvCurve& curve, QPainter& painter, Map map)
     if (!dots.isEmpty())
         painter.drawPoints(dots.constData(), dots.size());
     curve.drawn = n;
+    boundsValid = true;
+    bx0 = lx0;
+    bx1 = lx1;
+    if (ly0 <= ly1) {
+        boundsYValid = true;
+        by0 = ly0;
+        by1 = ly1;
+    }
 }

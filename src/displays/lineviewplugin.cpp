@@ -586,6 +586,10 @@ void LineViewPlugin::setData(const int* data, int count, int index)
                 if (first) {
                     slot = (slot + 1) % lines.size();
                     emptySlot(slot);
+                    // The slot marked for clearing is the one this line now fills: clearing it at the next block
+                    // would lose the line's start.
+                    if (pendingClear == slot)
+                        pendingClear = -1;
                     if (!view->isPaintBlocked())
                         view->startCurve();
                     if (limit != 0) {

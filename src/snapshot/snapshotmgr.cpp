@@ -80,6 +80,12 @@ SnapshotMgr::~SnapshotMgr()
 {
     _snapshotList.removeOne(this);
     actions.clear();
+    // Their end events die with this object; the threads must not post to it afterwards.
+    for (SnapshotThread* thread : threads)
+    {
+        thread->wait();
+        delete thread;
+    }
     // Controls were handed out without parent; the caller may have re-parented them (then Qt owns them).
     for (QWidget* w : controls)
         if (w && !w->parent())
@@ -336,7 +342,7 @@ bool SnapshotMgr::makeSnapshot(const ActionDescriptor& d)
         if (copy)
         {
             auto* thread = new SnapshotThread(this, provider, baseName, d.types, copy);
-            ++threadCount;
+            threads.append(thread);
             thread->start();
             return true;
         }
@@ -352,9 +358,11 @@ void SnapshotMgr::customEvent(QEvent* event)
 {
     if (event->type() != ThreadEndEvent::eventType)
         return;
-    std::unique_ptr<SnapshotThread> thread(static_cast<ThreadEndEvent*>(event)->getThread());
-    thread->wait();
-    --threadCount;
+    SnapshotThread* ended = static_cast<ThreadEndEvent*>(event)->getThread();
+    if (!threads.removeOne(ended))
+        return;
+    std::unique_ptr<SnapshotThread> thread(ended);
+    thread->wait(); // the event is posted from run(): let the thread return before it is deleted
     const QString message = thread->getMessage();
     if (!message.isEmpty() && provider)
         provider->postMessage(message, -1, thread->getResult() ? 0 : 2);

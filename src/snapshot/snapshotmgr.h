@@ -17,6 +17,7 @@ class QLineEdit;
 class QWidget;
 class SnapshotProvider;
 class SnapshotRequester;
+class SnapshotThread;
 class ViewPage;
 
 class SnapshotMgr : public QObject
@@ -53,6 +54,7 @@ public:
 
     SnapshotMgr(QString name, const GPlugin::PrefData* prefs, SnapshotProvider* provider, int channel,
                 QObject* parent);
+    /// Waits for the manager's running background stores: they report to it and call its provider.
     ~SnapshotMgr() override;
 
     void setDisplay(ViewPage* page) { display = page; }
@@ -107,8 +109,8 @@ public:
     /// true). Read at each store.
     static void setBackgroundSwitch(const bool* on);
     static bool backgroundStorage();
-    /// Snapshot threads not yet ended (for orderly shutdown and tests).
-    int runningThreads() const { return threadCount; }
+    /// Snapshot threads whose end has not been handled yet.
+    int runningThreads() const { return threads.size(); }
 
     static QList<SnapshotMgr*> _snapshotList;
 
@@ -146,7 +148,7 @@ private:
     QList<QLabel*> indicators;
     QList<ActionDescriptor> actions;
     bool firing = false;
-    int threadCount = 0;
+    QList<SnapshotThread*> threads; // owned until their end event is handled
 
     static const bool* _backgroundSwitch;
 };
