@@ -321,6 +321,23 @@ public:
         return true;
     }
 
+    bool readSettings(const QJsonValue& v, const QString& place, ChainEntry& e)
+    {
+        if (v.isUndefined())
+            return true;
+        if (!v.isObject())
+            return fail(place, QStringLiteral("expected an object, found %1").arg(typeName(v)));
+        const QJsonObject o = v.toObject();
+        for (auto it = o.begin(); it != o.end(); ++it) {
+            QString text;
+            if (!optionText(it.value(), member(place, it.key()), &text))
+                return false;
+            e.settingKeys << it.key();
+            e.settingValues << text;
+        }
+        return true;
+    }
+
     bool readOptions(const QJsonValue& v, const QString& place, ChainEntry& e)
     {
         if (v.isUndefined())
@@ -404,12 +421,15 @@ public:
             if (!chain.at(i).isObject())
                 return fail(at, QStringLiteral("expected an object, found %1").arg(typeName(chain.at(i))));
             const QJsonObject c = chain.at(i).toObject();
-            if (!checkKeys(c, at, {QStringLiteral("type"), QStringLiteral("name"), QStringLiteral("options")}))
+            if (!checkKeys(c, at,
+                           {QStringLiteral("type"), QStringLiteral("name"), QStringLiteral("options"),
+                            QStringLiteral("settings")}))
                 return false;
             ChainEntry e;
             if (!readString(c, at, QStringLiteral("type"), &e.type, true) ||
                 !readString(c, at, QStringLiteral("name"), &e.name, false) ||
-                !readOptions(c.value(QStringLiteral("options")), member(at, QStringLiteral("options")), e))
+                !readOptions(c.value(QStringLiteral("options")), member(at, QStringLiteral("options")), e) ||
+                !readSettings(c.value(QStringLiteral("settings")), member(at, QStringLiteral("settings")), e))
                 return false;
             if (!types.contains(e.type))
                 return fail(member(at, QStringLiteral("type")),
@@ -572,9 +592,12 @@ QByteArray LayoutFile::demoLayout()
     const QStringList types = knownTypes();
     auto has = [&types](const char* t) { return types.contains(QLatin1String(t)); };
     QJsonArray pages;
-    if (has("Frame Display"))
-        pages.append(page(QStringLiteral("Scan"), 0,
-                          {plugin(QStringLiteral("Frame Display"), QStringLiteral("DemoScan"))}));
+    if (has("Frame Display")) {
+        QJsonObject scan = plugin(QStringLiteral("Frame Display"), QStringLiteral("DemoScan"));
+        scan.insert(QStringLiteral("settings"), QJsonObject{{QStringLiteral("ColorCoding"), QStringLiteral("viridis")},
+                                                             {QStringLiteral("Magnification"), 2}});
+        pages.append(page(QStringLiteral("Scan"), 0, {scan}));
+    }
     if (has("Line Display 2")) {
         pages.append(page(QStringLiteral("Signal"), 1,
                           {plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoSignal"))}));

@@ -11,13 +11,16 @@
 #include <QString>
 #include <QStringList>
 
-/// One element of a page's chain: catalogue type, instance name and options (applied in this order).
+/// One element of a page's chain: catalogue type, instance name and options (applied in this order), and initial
+/// values of its persisted settings (used where the settings file has none yet).
 struct ChainEntry
 {
     QString type;
     QString name;
     QStringList keys;
     QStringList values;
+    QStringList settingKeys;
+    QStringList settingValues;
 };
 
 struct PageLayout

@@ -215,6 +215,14 @@ bool ViewerWindow::loadLayout(const ViewerLayout& layout, QString* error)
         // layout is put there first, so that it wins over the one chosen in an earlier session.
         if (spec.channel >= 0)
             Savable(nullptr, QStringLiteral("ChannelNumber"), spec.name, false, nullptr).setValue(spec.channel);
+        // Plug-ins restore their settings the same way: the layout's initial values go in where none are stored.
+        for (const ChainEntry& e : spec.chain) {
+            for (int k = 0; k < e.settingKeys.size(); ++k) {
+                Savable setting(nullptr, e.settingKeys.at(k), e.name, false, nullptr);
+                if (setting.storedValue().isNull())
+                    setting.setValue(e.settingValues.at(k));
+            }
+        }
         auto* page = new ViewPage(nullptr, spec.name, *newGroups, spec.leftAligned);
         newPages << page;
         for (int k = 0; k < spec.chain.size(); ++k) {

@@ -29,7 +29,7 @@ QByteArray fullLayout()
     {"name": "P1", "channel": 5, "group": 3, "leftAligned": true, "selectMode": "all",
      "controls": {"source": true, "sampleTime": true, "average": true, "snapshotButtons": false},
      "chain": [{"type": "TYPE", "name": "first", "options": [["zeta", "1"], ["Alpha", 2], ["flag", true]]},
-               {"type": "TYPE", "options": {"b": "x", "a": 1.5}}]}
+               {"type": "TYPE", "options": {"b": "x", "a": 1.5}, "settings": {"ColorCoding": "magma", "Zoom": 2}}]}
   ]
 })")
         .replace("TYPE", viewerTestType().toUtf8());
@@ -95,6 +95,8 @@ TEST(LayoutFile, ReadsEveryField)
     EXPECT_EQ(p.chain[1].name, QStringLiteral("P1_1"));
     EXPECT_EQ(p.chain[1].keys, (QStringList{"a", "b"}));
     EXPECT_EQ(p.chain[1].values, (QStringList{"1.5", "x"}));
+    EXPECT_EQ(p.chain[1].settingKeys, (QStringList{"ColorCoding", "Zoom"}));
+    EXPECT_EQ(p.chain[1].settingValues, (QStringList{"magma", "2"}));
 }
 
 TEST(LayoutFile, RefusesFaultsWithFilePlaceAndReason)

@@ -7,13 +7,18 @@
 #include "connection/viewpage.h"
 #include "simserver.h"
 #include "snapshot/snapshotrequester.h"
+#include "utilif/savable.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QDir>
+#include <QImage>
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QRegularExpression>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -34,7 +39,10 @@ ViewerLayout twoPages()
         PageLayout p;
         p.name = QStringLiteral("WinTest%1").arg(i);
         p.channel = i;
-        p.chain << ChainEntry{viewerTestType(), QStringLiteral("WinTest%1.0").arg(i), {}, {}};
+        ChainEntry e;
+        e.type = viewerTestType();
+        e.name = QStringLiteral("WinTest%1.0").arg(i);
+        p.chain << e;
         l.pages << p;
     }
     return l;
@@ -165,9 +173,83 @@ TEST(ViewerWindow, FailedLoadKeepsTheRunningLayout)
     const QList<ViewPage*> before = w.pages();
     ViewManager* manager = w.manager();
     ViewerLayout bad = twoPages();
-    bad.pages[1].chain << ChainEntry{QStringLiteral("No Such Type"), QStringLiteral("x"), {}, {}};
+    ChainEntry unknown;
+    unknown.type = QStringLiteral("No Such Type");
+    unknown.name = QStringLiteral("x");
+    bad.pages[1].chain << unknown;
     EXPECT_FALSE(w.loadLayout(bad, &error));
     EXPECT_TRUE(error.contains(QStringLiteral("pages[1].chain[1]"))) << qPrintable(error);
     EXPECT_EQ(w.pages(), before);
     EXPECT_EQ(w.manager(), manager);
+}
+
+TEST(ViewerWindow, LayoutSeedsOnlySettingsNotStoredYet)
+{
+    ViewerLayout layout = twoPages();
+    ChainEntry& e = layout.pages[0].chain[0];
+    e.name = QStringLiteral("SeedTest");
+    e.settingKeys = QStringList{QStringLiteral("ColorCoding"), QStringLiteral("Magnification")};
+    e.settingValues = QStringList{QStringLiteral("magma"), QStringLiteral("2")};
+    Savable colour(nullptr, QStringLiteral("ColorCoding"), QStringLiteral("SeedTest"), false, nullptr);
+    colour.setValue(QStringLiteral("cividis")); // the user's choice from an earlier session
+    ViewerWindow w;
+    QString error;
+    ASSERT_TRUE(w.loadLayout(layout, &error)) << qPrintable(error);
+    EXPECT_EQ(colour.storedValue(), QStringLiteral("cividis"));
+    const Savable zoom(nullptr, QStringLiteral("Magnification"), QStringLiteral("SeedTest"), false, nullptr);
+    EXPECT_EQ(zoom.storedValue(), QStringLiteral("2"));
+}
+
+TEST(ViewerWindow, DemoStoresEveryDisplay)
+{
+    QTemporaryDir dir;
+    ViewerLayout layout;
+    QString error;
+    ASSERT_TRUE(LayoutFile::parse(LayoutFile::demoLayout(), QStringLiteral("demo"), &layout, &error))
+        << qPrintable(error);
+    ViewerWindow w;
+    ASSERT_TRUE(w.loadLayout(layout, &error)) << qPrintable(error);
+    w.setSnapshotDir(dir.path());
+    w.show();
+    SimServer sim;
+    ASSERT_TRUE(sim.listen(0));
+    w.connectTo(QStringLiteral("127.0.0.1"), sim.serverPort());
+    // Let a scan frame (half a second at the simulator's rate) arrive.
+    ASSERT_TRUE(waitFor([&w] { return w.isConnected(); }));
+    QTest::qWait(1200);
+    w.storeAllPagesNow();
+    ASSERT_TRUE(waitFor([] { return ViewerWindow::runningStores() == 0; }, 30000));
+
+    const QStringList files = QDir(dir.path()).entryList(QDir::Files);
+    int displays = 0;
+    for (ViewPage* page : w.pages()) {
+        for (GPlugin* g = page->getReceiver(); g; g = g->getSuccessor()) {
+            if (!g->getSnapshotManager() || !g->getWidget())
+                continue;
+            ++displays;
+            SCOPED_TRACE(qPrintable(g->getName()));
+            const QStringList mine = files.filter(QStringLiteral("-%1").arg(g->getName()));
+            const QStringList images = mine.filter(QRegularExpression(QStringLiteral("\\.png$")));
+            ASSERT_FALSE(images.isEmpty()) << qPrintable(files.join(QLatin1Char(' ')));
+            for (const QString& f : images) {
+                const QImage image(dir.filePath(f));
+                ASSERT_FALSE(image.isNull()) << qPrintable(f);
+                // The picture is the display's drawing area as it is on screen: inside the plug-in's widget and
+                // most of it.
+                const QSize shown = g->getWidget()->size();
+                EXPECT_TRUE(image.width() <= shown.width() && image.height() <= shown.height()) << qPrintable(f);
+                EXPECT_GE(image.width() * image.height() * 2, shown.width() * shown.height()) << qPrintable(f);
+                EXPECT_NE(image.pixel(0, 0), 0u);
+                bool varied = false;
+                for (int y = 0; y < image.height() && !varied; ++y) {
+                    for (int x = 0; x < image.width() && !varied; ++x)
+                        varied = image.pixel(x, y) != image.pixel(0, 0);
+                }
+                EXPECT_TRUE(varied) << qPrintable(f) << " is one flat colour";
+            }
+            EXPECT_FALSE(mine.filter(QRegularExpression(QStringLiteral("\\.(csv|asc)$"))).isEmpty())
+                << qPrintable(files.join(QLatin1Char(' ')));
+        }
+    }
+    EXPECT_GE(displays, 2); // the frame display and the line display at least
 }
