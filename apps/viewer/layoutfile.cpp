@@ -321,39 +321,35 @@ public:
         return true;
     }
 
+    // The members of an object as key and value texts, in key order.
+    bool readPairs(const QJsonObject& o, const QString& place, QStringList* keys, QStringList* values)
+    {
+        for (auto it = o.begin(); it != o.end(); ++it) {
+            QString text;
+            if (!optionText(it.value(), member(place, it.key()), &text))
+                return false;
+            *keys << it.key();
+            *values << text;
+        }
+        return true;
+    }
+
     bool readSettings(const QJsonValue& v, const QString& place, ChainEntry& e)
     {
         if (v.isUndefined())
             return true;
         if (!v.isObject())
             return fail(place, QStringLiteral("expected an object, found %1").arg(typeName(v)));
-        const QJsonObject o = v.toObject();
-        for (auto it = o.begin(); it != o.end(); ++it) {
-            QString text;
-            if (!optionText(it.value(), member(place, it.key()), &text))
-                return false;
-            e.settingKeys << it.key();
-            e.settingValues << text;
-        }
-        return true;
+        return readPairs(v.toObject(), place, &e.settingKeys, &e.settingValues);
     }
 
     bool readOptions(const QJsonValue& v, const QString& place, ChainEntry& e)
     {
         if (v.isUndefined())
             return true;
-        if (v.isObject()) {
-            // Object members come in key order; a list of pairs keeps the order as written.
-            const QJsonObject o = v.toObject();
-            for (auto it = o.begin(); it != o.end(); ++it) {
-                QString text;
-                if (!optionText(it.value(), member(place, it.key()), &text))
-                    return false;
-                e.keys << it.key();
-                e.values << text;
-            }
-            return true;
-        }
+        // Object members come in key order; a list of pairs keeps the order as written.
+        if (v.isObject())
+            return readPairs(v.toObject(), place, &e.keys, &e.values);
         if (!v.isArray())
             return fail(place, QStringLiteral("expected an object or an array of [key, value] pairs, found %1")
                                    .arg(typeName(v)));
