@@ -310,29 +310,12 @@ void LineView::configPainter(QPainter& painter, int width, QColor color, Qt::Pen
 void LineView::makeGrid()
 {
     const int W = width(), H = height();
-    gridPix = QPixmap(std::max(W, 1), std::max(H, 1));
-    gridPix.fill(background);
-    overlayPix = QPixmap(gridPix.size());
-    overlayPix.fill(Qt::transparent);
-    const double x0 = shownWindow.x(), y0 = shownWindow.y(), w = shownWindow.width(), h = shownWindow.height();
-    if (!(w > 0 && h > 0) || W <= 0 || H <= 0)
+    if (!resetGridPixmaps())
         return;
+    const double x0 = shownWindow.x(), y0 = shownWindow.y(), w = shownWindow.width(), h = shownWindow.height();
 
-    Raster r(shownWindow, size());
-    if (unitX.startsWith(QLatin1Char('-')))
-        r.xFactor = 1;
-    if (unitY.startsWith(QLatin1Char('-')))
-        r.yFactor = 1;
-    if (fixedYStep)
-        r.yStep = yStepKept;
-    yStepKept = r.yStep;
-    // The label divisor is the factor of the prefix that the normalisation chose (a power of 1000).
-    const char xPrefix = algoNormalize(&r.xFactor, ' ', nullptr, 100);
-    const char yPrefix = algoNormalize(&r.yFactor, ' ', nullptr, 100);
-    r.xFactor = algoGetPrefixFactor(xPrefix);
-    r.yFactor = algoGetPrefixFactor(yPrefix);
-    const QString xLabel = algoGetPrintablePrefix(xPrefix) + unitX.mid(1);
-    const QString yLabel = algoGetPrintablePrefix(yPrefix) + unitY.mid(1);
+    QString xLabel, yLabel;
+    const Raster r = makeRaster(&xLabel, &yLabel);
 
     QPainter gp(&gridPix);
     QPainter op(&overlayPix);
@@ -396,18 +379,53 @@ void LineView::makeGrid()
         }
     }
 
-    if (statusWidget) {
-        const double xs = r.xStart == x0 + r.xStep ? x0 : r.xStart;
-        statusWidget->setText(QStringLiteral("X: %1 %2   + %3 %4/div    Y: %5 %6   + %7 %8/div")
-                                  .arg(xs / r.xFactor)
-                                  .arg(xLabel)
-                                  .arg(r.xStep / r.xFactor)
-                                  .arg(xLabel)
-                                  .arg(r.yStart / r.yFactor)
-                                  .arg(yLabel)
-                                  .arg(r.yStep / r.yFactor)
-                                  .arg(yLabel));
-    }
+    showScaleSummary(r, xLabel, yLabel);
+}
+
+bool LineView::resetGridPixmaps()
+{
+    gridPix = QPixmap(std::max(width(), 1), std::max(height(), 1));
+    gridPix.fill(background);
+    overlayPix = QPixmap(gridPix.size());
+    overlayPix.fill(Qt::transparent);
+    return shownWindow.width() > 0 && shownWindow.height() > 0 && width() > 0 && height() > 0;
+}
+
+Raster LineView::makeRaster(QString* xLabel, QString* yLabel)
+{
+    Raster r(shownWindow, size());
+    if (unitX.startsWith(QLatin1Char('-')))
+        r.xFactor = 1;
+    if (unitY.startsWith(QLatin1Char('-')))
+        r.yFactor = 1;
+    if (fixedYStep)
+        r.yStep = yStepKept;
+    yStepKept = r.yStep;
+    // The label divisor is the factor of the prefix that the normalisation chose (a power of 1000).
+    const char xPrefix = algoNormalize(&r.xFactor, ' ', nullptr, 100);
+    const char yPrefix = algoNormalize(&r.yFactor, ' ', nullptr, 100);
+    r.xFactor = algoGetPrefixFactor(xPrefix);
+    r.yFactor = algoGetPrefixFactor(yPrefix);
+    *xLabel = algoGetPrintablePrefix(xPrefix) + unitX.mid(1);
+    *yLabel = algoGetPrintablePrefix(yPrefix) + unitY.mid(1);
+    return r;
+}
+
+void LineView::showScaleSummary(const Raster& r, const QString& xLabel, const QString& yLabel)
+{
+    if (!statusWidget)
+        return;
+    const double x0 = shownWindow.x();
+    const double xs = r.xStart == x0 + r.xStep ? x0 : r.xStart;
+    statusWidget->setText(QStringLiteral("X: %1 %2   + %3 %4/div    Y: %5 %6   + %7 %8/div")
+                              .arg(xs / r.xFactor)
+                              .arg(xLabel)
+                              .arg(r.xStep / r.xFactor)
+                              .arg(xLabel)
+                              .arg(r.yStart / r.yFactor)
+                              .arg(yLabel)
+                              .arg(r.yStep / r.yFactor)
+                              .arg(yLabel));
 }
 
 void LineView::drawToDblBuf()

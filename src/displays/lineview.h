@@ -8,6 +8,7 @@
 // the widget mask, so the parent's background colour shows the outline. The data handling belongs to the plug-in.
 
 #include "displays/lvcurve.h"
+#include "displays/raster.h"
 
 #include <algorithm>
 #include <limits>
@@ -120,6 +121,13 @@ protected:
 
     /// clear continueDrawing, makeGrid, drawToDblBuf, mask, update.
     void fullRefresh();
+    /// Re-creates the grid (background) and overlay (transparent) pixmaps at the widget size; false when there is
+    /// nothing to draw a grid for (no positive window or widget size).
+    bool resetGridPixmaps();
+    /// The raster of the shown window with label divisors, and the axis labels (prefix and unit).
+    Raster makeRaster(QString* xLabel, QString* yLabel);
+    /// The scale summary in the status widget, if there is one.
+    void showScaleSummary(const Raster& r, const QString& xLabel, const QString& yLabel);
     void drawAndThrottle();
     void updateMask();
     /// Draws the new segments of `curve`, mapping points with `map` (unit -> pixel). Segments inside one pixel column
