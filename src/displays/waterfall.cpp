@@ -558,25 +558,28 @@ void Waterfall::draw(QPainter& painter) const
         painter.drawImage(0, 0, img);
         return;
     }
-    // Image pixels to widget pixels: scale, turn by q * -90 degrees, and move the result back to the origin. The
-    // painter renders only the exposed part, so a high zoom never makes a full-size copy of the image.
+    // The painter renders only the exposed part, so a high zoom never makes a full-size copy of the image. A
+    // magnified, turned image is turned first (a plain memory rotation of the small image), which is much cheaper
+    // than a rotated and scaled draw; otherwise the painter does both at once.
     const double f = scale >= 1 ? scale : 1.0 / -scale;
     const double w = rangeX * f;
     const double h = rangeY * f;
+    const bool preTurn = turned && scale >= 2;
     QTransform t;
-    if (q == 1)
-        t.translate(0, w);
-    else if (q == 2)
-        t.translate(w, h);
-    else if (q == 3)
-        t.translate(h, 0);
-    if (turned)
+    if (turned && !preTurn) {
+        if (q == 1)
+            t.translate(0, w);
+        else if (q == 2)
+            t.translate(w, h);
+        else
+            t.translate(h, 0);
         t.rotate(q * -90.0);
+    }
     t.scale(f, f);
     painter.save();
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.setTransform(t, true);
-    painter.drawImage(0, 0, img);
+    painter.drawImage(0, 0, preTurn ? img.transformed(QTransform().rotate(q * -90.0)) : img);
     painter.restore();
 }
 
