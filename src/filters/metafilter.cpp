@@ -165,6 +165,9 @@ void MetaFilter::forward(int index, int v)
 
 void MetaFilter::changeMeta(int index)
 {
+    selection = index;
+    if (!valueEdit)
+        return;
     if (index >= 0 && index < PropertyCount) {
         // Nothing is shown for a property that has not arrived yet.
         valueEdit->setText(known[index] ? QString::number(values[index]) : QString());
@@ -172,19 +175,19 @@ void MetaFilter::changeMeta(int index)
     } else {
         valueEdit->setText(QStringLiteral("invalid selction") + QString::number(index));
     }
-    selection = index;
 }
 
 void MetaFilter::changeEnable(bool on)
 {
     passThrough = !on;
-    valueEdit->setReadOnly(!on);
+    if (valueEdit)
+        valueEdit->setReadOnly(!on);
 }
 
 void MetaFilter::changeMetaData()
 {
     bool ok = false;
-    const int v = valueEdit->text().trimmed().toInt(&ok, 10);
+    const int v = valueEdit ? valueEdit->text().trimmed().toInt(&ok, 10) : 0;
     if (!ok || selection < 0 || selection >= PropertyCount)
         return;
     const bool changed = !known[selection] || values[selection] != v;
@@ -197,7 +200,9 @@ void MetaFilter::changeMetaData()
 void MetaFilter::setRawInterpretation(bool withEncoding)
 {
     passThrough = false;
-    overrideBox->setChecked(true);
+    if (overrideBox)
+        overrideBox->setChecked(true);
+    changeEnable(true);
     // The resolution goes out as 2 and then 1 so that a successor that skips unchanged values still sees a change.
     forward(PhysVal, 2);
     if (withEncoding) {

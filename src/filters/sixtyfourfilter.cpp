@@ -48,7 +48,8 @@ void SixtyFourFilter::setData(const int* data, int count, int index)
     if (function != Msw && function != Lsw) {
         if (function != Transparent) {
             function = Transparent;
-            selectorBox->setCurrentIndex(0);
+            if (selectorBox)
+                selectorBox->setCurrentIndex(0);
         }
         GPlugin::setData(data, count, index);
         return;

@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QSignalSpy>
+#include <climits>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -206,4 +207,27 @@ TEST(AmFilter_Modulation, UnknownSampleTimePassesAndSaysSoOnce)
     chain->setDataPhysX(250000);
     chain.feed({100, 100}, 3);
     EXPECT_EQ(chain.rec->words.mid(3), QVector<int>({100, 0})); // the cosine starts with the first modulated sample
+}
+
+TEST(DerivativeFilter_Data, RoundsHalvesAwayFromZeroAndSaturates)
+{
+    struct Case
+    {
+        const char* what;
+        int physX;
+        int unitVal;
+        QVector<int> in, out;
+    };
+    const Case cases[] = {
+        {"scale 0.5: halves round away from zero", 2, 128, {0, 1, 0, 3, 0, 2}, {0, 1, -1, 2, -2, 1}},
+        {"scale 1e6 on a fixed unit: within range", 1, 4, {0, 1, 3}, {0, 1000000, 2000000}},
+        {"scale 1e6 on a fixed unit: held at the ends of the range", 1, 4, {0, 5000, 0},
+         {0, INT_MAX, INT_MIN}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DerivChain chain(c.physX == 1 ? 0x47E : 128, c.unitVal, c.physX, 2);
+        chain.feed(c.in, 0);
+        EXPECT_EQ(chain.rec->words, c.out);
+    }
 }
