@@ -253,3 +253,31 @@ TEST(ViewerWindow, DemoStoresEveryDisplay)
     }
     EXPECT_GE(displays, 2); // the frame display and the line display at least
 }
+
+TEST(ViewerWindow, GlobalStoreNowStoresAllGroupsAndCountsOn)
+{
+    QTemporaryDir dir;
+    ViewerWindow w;
+    QString error;
+    ASSERT_TRUE(w.loadLayout(twoPages(), &error)) << qPrintable(error);
+    w.setSnapshotDir(dir.path());
+    SimServer sim;
+    ASSERT_TRUE(sim.listen(0));
+    w.connectTo(QStringLiteral("127.0.0.1"), sim.serverPort());
+    // Both shown channels have joined their groups and hold data.
+    ASSERT_TRUE(waitFor([&w] {
+        return w.pages().at(0)->findDataGroup(false) && w.pages().at(1)->findDataGroup(false) &&
+               w.manager()->getChannels().at(1)->getFrameBuffer();
+    }));
+    QTest::qWait(600);
+    const int before = w.globalRequester()->getSequenceNumber();
+    w.storeNow();
+    ASSERT_TRUE(waitFor([] { return ViewerWindow::runningStores() == 0; }, 30000));
+    const QStringList files = QDir(dir.path()).entryList(QDir::Files);
+    // The raw frames of the channels of both groups, named with the global tag.
+    EXPECT_FALSE(files.filter(QRegularExpression(QStringLiteral("^All_.*-Ch0"))).isEmpty())
+        << qPrintable(files.join(QLatin1Char(' ')));
+    EXPECT_FALSE(files.filter(QRegularExpression(QStringLiteral("^All_.*-Ch1"))).isEmpty())
+        << qPrintable(files.join(QLatin1Char(' ')));
+    EXPECT_GT(w.globalRequester()->getSequenceNumber(), before);
+}
