@@ -2,14 +2,17 @@
 #include "snapshot/snapshotmgr.h"
 #include "snapshot/snapshotrequester.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -391,4 +394,31 @@ TEST_F(SnapshotMgrTest, DeletingTheManagerWaitsForItsBackgroundStores)
     EXPECT_EQ(provider.threadSaves.load(), 3);
     QCoreApplication::processEvents(); // the posted end events died with the manager
     EXPECT_TRUE(provider.messages.isEmpty());
+}
+
+TEST_F(SnapshotMgrTest, RenameDialogTakesTheNameOnOkOnly)
+{
+    auto mgr = make(nullptr, QStringLiteral("Before"));
+    struct Case
+    {
+        const char* button;
+        const char* result;
+    };
+    const Case cases[] = {{"Cancel", "Before"}, {"Ok", "After"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.button);
+        QString title;
+        QTimer::singleShot(0, [&] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            ASSERT_NE(dialog, nullptr);
+            title = dialog->windowTitle();
+            dialog->findChild<QLineEdit*>()->setText(QStringLiteral("After"));
+            for (QPushButton* b : dialog->findChildren<QPushButton*>())
+                if (b->text() == QLatin1String(c.button))
+                    b->click();
+        });
+        EXPECT_EQ(mgr->editName(nullptr, QStringLiteral("New name:")), QString::fromLatin1(c.result));
+        EXPECT_EQ(title, "Rename Display");
+        EXPECT_EQ(mgr->getName(), QString::fromLatin1(c.result));
+    }
 }
