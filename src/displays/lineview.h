@@ -56,6 +56,8 @@ public:
     void setVerticalLines(const QVector<double>& lines);
     void setHorizontalLines(const QVector<double>& lines);
     void setChanged();
+    const QVector<double>& getVerticalLines() const { return verticalLines; }
+    const QVector<double>& getHorizontalLines() const { return horizontalLines; }
     void setStatusWidget(QLabel* label) { statusWidget = label; }
     void setSelectionMode(LineView::SelectionMode mode);
     LineView::SelectionMode getSelectionMode() const { return selMode; }

@@ -571,6 +571,26 @@ TEST(LineViewPlugin_Commands, FreezeKeepsAReferenceThroughClear)
     EXPECT_EQ(p->getView()->getCurves().size(), 1);
 }
 
+TEST(LineViewPlugin_Commands, LineEndAsksForTheVerticalMarker)
+{
+    Plugin p;
+    p->setDataOrder(GPlugin::forFor);
+    p->setDataRangeX(2);
+    p->setOption("verticaladdr", "12");
+    QStringList asked;
+    QObject::connect(p.p.get(), &GPlugin::requestParamSnapshot,
+                     [&](QStringList lines, DataList& data, QString&, QString) {
+                         asked = lines;
+                         data.append(1 << 20);
+                     });
+    p.feed({1, 2}, 0); // one complete line
+    EXPECT_EQ(asked, QStringList{"x:12"});
+    ASSERT_EQ(p->getView()->getVerticalLines().size(), 1);
+    EXPECT_DOUBLE_EQ(p->getView()->getVerticalLines().first(), (1 << 20) * 12500000.0 * 4.656612873077393e-10);
+    p->setOption("horizontallines", "1 2.5 x 3");
+    EXPECT_EQ(p->getView()->getHorizontalLines(), (QVector<double>{1, 2.5, 3}));
+}
+
 TEST(LineViewPlugin_Commands, StatusBarAndToolbarOptions)
 {
     Plugin p;
@@ -590,7 +610,6 @@ TEST(LineViewPlugin_Commands, StatusBarAndToolbarOptions)
     EXPECT_TRUE(p->getButton("Select X range.")->isHidden());
     p->setOption("displayselectbuttons", "yes"); // not an integer: no effect
     EXPECT_TRUE(p->getButton("Select X range.")->isHidden());
-    p->setOption("horizontallines", "1 2.5 x 3");
     p->setOption("storelocal", "1");
     EXPECT_EQ(p->getSnapshotManager()->getFlag(SnapshotMgr::flagStoreLocal), 1);
     p->setOption("displayyscale", "1");
