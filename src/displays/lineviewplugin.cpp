@@ -45,6 +45,9 @@ const GPlugin::PluginDescriptor parametricDisplay(
     QStringLiteral("Displays two data streams as a parametric curve,\ni.e. the set of points x(t),y(t) ."), 0x1041,
     corrViewFactory);
 
+// Curves of ordered data are cut only at this size: a stream whose lines never end (or are announced absurdly long)
+// must not take all memory.
+constexpr int kHardMaxPoints = 1 << 24;
 constexpr double kQuarterOctaveUp = 1.189207115002721;   // 2^(1/4)
 constexpr double kQuarterOctaveDown = 0.8408964152537146; // 2^(-1/4)
 // A server-side marker position is a fraction of 2^31 of 12.5 MHz worth of ticks.
@@ -135,6 +138,11 @@ LineViewPlugin::LineViewPlugin(QWidget* parent, QString name, bool parametric, V
     grid->setRowStretch(0, 1000);
     grid->setColumnStretch(0, 1000);
 
+    // The page may delete our widget before us; from then on data only passes through.
+    connect(pluginWidget, &QObject::destroyed, this, [this] {
+        widgetAlive = false;
+        autoscaleTimer->stop();
+    });
     connect(view, &LineView::selected, this, &LineViewPlugin::onSelChange);
     connect(view, &LineView::selAccepted, this, &LineViewPlugin::onSelAccept);
     connect(view, &LineView::wheelEventReceived, this, &LineViewPlugin::onWheel);
@@ -167,6 +175,7 @@ LineViewPlugin::~LineViewPlugin()
     // The manager refers to us as its provider: it goes first.
     delete snapshotMgr;
     snapshotMgr = nullptr;
+    widgetAlive = false;
     delete pluginWidget.data();
     delete substitute;
 }
@@ -536,6 +545,10 @@ void LineViewPlugin::runPending()
 
 void LineViewPlugin::setData(const int* data, int count, int index)
 {
+    if (!widgetAlive) {
+        GPlugin::setData(data, count, index);
+        return;
+    }
     runPending();
     if (pendingClear >= 0) {
         emptySlot(pendingClear);
@@ -610,7 +623,10 @@ void LineViewPlugin::setData(const int* data, int count, int index)
             processEol(last);
         }
 
-        if (!meta.hasOrder) {
+        if (meta.hasOrder) {
+            for (LvCurve* c : lines.at(slot))
+                c->truncate(kHardMaxPoints);
+        } else {
             for (LvCurve* c : lines.at(slot)) {
                 if (c->truncate(unsigned(maxPoints)) > 0) {
                     view->finishCurve(false);
@@ -712,6 +728,8 @@ void LineViewPlugin::onMaxPtsChg()
 
 void LineViewPlugin::autoscaleRgY(bool force)
 {
+    if (!widgetAlive)
+        return;
     if (!force && autoscaleClock.isValid() && autoscaleClock.elapsed() <= 400)
         return;
     autoscaleClock.start();

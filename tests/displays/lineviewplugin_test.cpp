@@ -555,6 +555,18 @@ TEST(LineViewPlugin_Partners, StopAllAndClearAllReachTheFollowers)
     EXPECT_EQ(follower.curve(0)->points.size(), 0);
 }
 
+TEST(LineViewPlugin_Lifetime, DataPassesThroughOnceTheWidgetIsGone)
+{
+    auto* rec = new RecordingPlugin();
+    LineViewPlugin p(nullptr, "gone", false, nullptr);
+    p.setSuccessor(rec);
+    delete p.getWidget(); // a page may delete the widget first
+    const int words[3] = {1, 2, 3};
+    p.setData(words, 3, 0);
+    p.autoscaleRgY(true);
+    EXPECT_EQ(rec->words.size(), 3);
+}
+
 TEST(LineViewPlugin_Commands, FreezeKeepsAReferenceThroughClear)
 {
     Plugin p;
