@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QWheelEvent>
 #include <QToolButton>
 #include <gtest/gtest.h>
 #include <memory>
@@ -530,6 +531,30 @@ TEST(LineViewPlugin_Selection, ZoomRectangleZoomsInByIconAndOutByAccept)
     EXPECT_DOUBLE_EQ(in.width(), r2.width());
     EXPECT_DOUBLE_EQ(in.y(), r2.y());
     EXPECT_DOUBLE_EQ(in.height(), r2.height());
+}
+
+TEST(LineViewPlugin_Ranges, WheelZoomsTheManualAxesAroundThePointer)
+{
+    Plugin p;
+    LineView* v = p->getView();
+    auto wheel = [&](int delta) {
+        const QPoint at(100, 60);
+        QWheelEvent ev(at, v->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                       Qt::NoScrollPhase, false);
+        QApplication::sendEvent(v, &ev);
+        return ev.isAccepted();
+    };
+    p->setOption("fixedyscale", "0 100");
+    p->setXManual(false);
+    v->getPixmap();
+    const double yAt = v->pixel2Unit(QPoint(100, 60)).y();
+    EXPECT_TRUE(wheel(120));
+    QRectF w = v->getWindow(false);
+    EXPECT_NEAR(w.height(), 100 * 1.189207115002721, 1e-9);
+    // The value under the pointer stays where it was (relative to the window).
+    EXPECT_NEAR((yAt - w.y()) / w.height(), (yAt - 0) / 100, 1e-12);
+    p->onRgYModeChg(LineViewPlugin::yAuto);
+    EXPECT_FALSE(wheel(-120)); // neither axis manual: the event is not used
 }
 
 TEST(LineViewPlugin_Partners, StopAllAndClearAllReachTheFollowers)
