@@ -48,7 +48,7 @@ const GPlugin::PluginDescriptor parametricDisplay(
 // Curves of ordered data are cut only at this size: a stream whose lines never end (or are announced absurdly long)
 // must not take all memory.
 constexpr int kHardMaxPoints = 1 << 24;
-constexpr double kQuarterOctaveUp = 1.189207115002721;   // 2^(1/4)
+constexpr double kQuarterOctaveUp = 1.189207115002721;    // 2^(1/4)
 constexpr double kQuarterOctaveDown = 0.8408964152537146; // 2^(-1/4)
 // A server-side marker position is a fraction of 2^31 of 12.5 MHz worth of ticks.
 constexpr double kMarkerScale = 12500000 * 4.656612873077393e-10;
@@ -333,8 +333,8 @@ QString LineViewPlugin::getToolTip(const QPoint& p) const
     const QPointF b = view->pixel2Unit(p + QPoint(2, 2));
     // The resolution is what two pixels are worth, so the digits follow the zoom.
     const QString dname = snapshotMgr->getName().isEmpty() ? name : snapshotMgr->getName();
-    return dname + "\nX: " + formatValue(a.x(), meta.unitXText, b.x() - a.x(), 4) + "\nY: " +
-           formatValue(a.y(), meta.unitValText, b.y() - a.y(), 4);
+    return dname + "\nX: " + formatValue(a.x(), meta.unitXText, b.x() - a.x(), 4) +
+           "\nY: " + formatValue(a.y(), meta.unitValText, b.y() - a.y(), 4);
 }
 
 QToolButton* LineViewPlugin::getButton(const QString& toolTip) const
@@ -1440,8 +1440,8 @@ bool LineViewPlugin::saveSnapshot(QString base, int what, const SnapshotBuffer* 
     };
     if (what & SnapshotMgr::typeGraphics) {
         const PrefData* prefs = GPlugin::prefs();
-        const QString format = prefs->graphicType && !prefs->graphicType->isEmpty() ? *prefs->graphicType
-                                                                                   : QStringLiteral("PNG");
+        const QString format =
+            prefs->graphicType && !prefs->graphicType->isEmpty() ? *prefs->graphicType : QStringLiteral("PNG");
         const QString fn = SnapshotMgr::completeFilename(base, format, QString());
         if (fn.isEmpty())
             ok = false;

@@ -24,8 +24,8 @@ TEST(LineViewPlugin_Page, CatalogueTypesShowAChannel)
         channel->setDataGroup(0);
         ViewPage page(nullptr, QStringLiteral("LinePage"), groups, false);
         page.setChannelList({channel});
-        auto* lv = qobject_cast<LineViewPlugin*>(
-            page.addPlugin(type, QStringLiteral("line"), {QStringLiteral("SelectPointXAddress")}, {QStringLiteral("9")}));
+        auto* lv = qobject_cast<LineViewPlugin*>(page.addPlugin(
+            type, QStringLiteral("line"), {QStringLiteral("SelectPointXAddress")}, {QStringLiteral("9")}));
         ASSERT_NE(lv, nullptr);
         page.resize(500, 400);
         page.show();

@@ -2,8 +2,8 @@
 #include "displays/lineviewplugin.h"
 #include "displays/metahelpers.h"
 #include "displays/scalegraph.h"
-#include "support/recordingplugin.h"
 #include "snapshot/snapshotmgr.h"
+#include "support/recordingplugin.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -14,8 +14,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <QWheelEvent>
 #include <QToolButton>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -61,8 +61,8 @@ QVector<double> ys(const LvCurve* c)
 
 void mouse(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButtons buttons)
 {
-    QMouseEvent ev(type, pos, w->mapToGlobal(pos), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
-                   buttons, Qt::NoModifier);
+    QMouseEvent ev(type, pos, w->mapToGlobal(pos), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons,
+                   Qt::NoModifier);
     QApplication::sendEvent(w, &ev);
 }
 
@@ -81,9 +81,9 @@ TEST(LvMetaHelpers_Update, DerivesPlacementFromProperties)
         GPlugin::DataOrder order;
         bool hasOrder, reverseOdd, reverseEven;
         int pointsPerCurve;
-    } cases[] = {{GPlugin::linear, false, false, false, 100},  {GPlugin::triggered, true, false, false, 100},
-                 {GPlugin::forBack, true, true, false, 200},   {GPlugin::backBack, true, true, true, 100},
-                 {GPlugin::backFor, true, false, true, 200},   {GPlugin::forFor, true, false, false, 100}};
+    } cases[] = {{GPlugin::linear, false, false, false, 100}, {GPlugin::triggered, true, false, false, 100},
+                 {GPlugin::forBack, true, true, false, 200},  {GPlugin::backBack, true, true, true, 100},
+                 {GPlugin::backFor, true, false, true, 200},  {GPlugin::forFor, true, false, false, 100}};
     for (const Case& c : cases) {
         SCOPED_TRACE(int(c.order));
         LvMetaHelpers m;
@@ -703,11 +703,10 @@ TEST(LineViewPlugin_Snapshot, CsvFileInBlocksAndColumns)
     {
         bool columns;
         QStringList data;
-    } cases[] = {
-        {false,
-         {"0 ; 1", "0.333333333 ; 2", "0.666666667 ; 3", "1 ; 4", "# curve 2", "1 ; -1", "0.666666667 ; -2",
-          "0.333333333 ; -3", "# curve 3", "0 ; 7.5", "0.333333333 ; 7.5"}},
-        {true, {"0 ; 1 ;  ; 7.5", "0.333333333 ; 2 ; -3 ; 7.5", "0.666666667 ; 3 ; -2 ; ", "1 ; 4 ; -1 ; "}}};
+    } cases[] = {{false,
+                  {"0 ; 1", "0.333333333 ; 2", "0.666666667 ; 3", "1 ; 4", "# curve 2", "1 ; -1", "0.666666667 ; -2",
+                   "0.333333333 ; -3", "# curve 3", "0 ; 7.5", "0.333333333 ; 7.5"}},
+                 {true, {"0 ; 1 ;  ; 7.5", "0.333333333 ; 2 ; -3 ; 7.5", "0.666666667 ; 3 ; -2 ; ", "1 ; 4 ; -1 ; "}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.columns);
         CsvPrefs prefs(c.columns);
