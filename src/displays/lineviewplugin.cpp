@@ -556,7 +556,8 @@ void LineViewPlugin::setData(const int* data, int count, int index)
     }
     if (synthIndex) {
         index = indexCounter;
-        indexCounter += count;
+        // Wraps to 0 instead of overflowing after 2^31 words.
+        indexCounter = int((quint32(indexCounter) + quint32(std::max(count, 0))) & 0x7fffffffu);
     }
     // Interleaved channels share one x: a group of words per x position.
     const int group = meta.wordsPerValue * meta.channels;

@@ -235,6 +235,16 @@ TEST(LineViewPlugin_Data, RollingScrollsAndCutsTheCurve)
     EXPECT_EQ(rec->words.size(), 10);
 }
 
+TEST(LineViewPlugin_Data, SynthIndexCountsTheWords)
+{
+    Plugin p;
+    p->setRolling(true);
+    p->setOption("synthindex", "1");
+    p.feed({1, 2, 3}, 500); // the given index is replaced
+    p.feed({4, 5}, 0);
+    EXPECT_EQ(xs(p.curve(0)), (QVector<double>{0, 1, 2, 3, 4}));
+}
+
 TEST(LineViewPlugin_Data, ForBackLinesShareACurveInReverse)
 {
     Plugin p;
