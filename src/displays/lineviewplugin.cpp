@@ -70,6 +70,18 @@ QIcon glyphIcon(const QString& glyph)
     return QIcon(pm);
 }
 
+// Truncation toward zero that saturates at the int range (NaN gives 0).
+int truncInt(double v)
+{
+    if (!(v == v))
+        return 0;
+    if (v >= 2147483647.0)
+        return 2147483647;
+    if (v <= -2147483648.0)
+        return -2147483647 - 1;
+    return int(v);
+}
+
 double clampTo(double v, double lo, double hi)
 {
     return v < lo ? lo : v > hi ? hi : v;
@@ -1102,8 +1114,8 @@ void LineViewPlugin::onSelAccept(int btnNo)
         break;
     case LineView::SelRangeX: {
         if (((meta.unitX & ~0xff) | 0x80) == 0x280) {
-            const int x1 = lineview_detail::toPix(r.x() * kVoltCounts);
-            const int x2 = lineview_detail::toPix(r.width() * kVoltCounts) - 1 + x1;
+            const int x1 = truncInt(r.x() * kVoltCounts);
+            const int x2 = int(qint64(truncInt(r.width() * kVoltCounts)) - 1 + x1);
             emit rangeSelected(QRect(QPoint(x1, 0), QPoint(x2, -1)), meta.trigger);
         }
         if (rangeStart.address >= 1)
