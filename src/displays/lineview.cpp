@@ -53,10 +53,10 @@ struct CartesianMap
         constexpr double lim = double(1 << 24);
         if (!(v > -lim && v < lim))
             return toPix(v);
+        // Below 2^24 the product differs from the exact quotient by a few ulp, far less than 1e-7.
         const int t = int(v);
         const double f = std::fabs(v - double(t));
-        const double e = 1e-9 * (std::fabs(v) + 1);
-        *near = *near || f < e || f > 1 - e;
+        *near = *near || f < 1e-7 || f > 1 - 1e-7;
         return t;
     }
     QPoint exact(const QPointF& p) const
