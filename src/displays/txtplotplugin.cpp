@@ -5,9 +5,9 @@
 #include <QLabel>
 #include <QTimer>
 
-const GPlugin::PluginDescriptor TxtPlotPlugin::_descriptor(QStringLiteral("Text Display"),
-                                                           QStringLiteral("Numerical text display, cyclically updated."),
-                                                           0x1001, txtPlotFactory);
+const GPlugin::PluginDescriptor
+    TxtPlotPlugin::_descriptor(QStringLiteral("Text Display"),
+                               QStringLiteral("Numerical text display, cyclically updated."), 0x1001, txtPlotFactory);
 
 GPlugin* txtPlotFactory(QWidget* parent, QString name)
 {
@@ -61,13 +61,15 @@ QWidget* TxtPlotPlugin::getWidget()
 
 void TxtPlotPlugin::setFrameStyle(int style)
 {
-    label->setFrameStyle(style);
+    if (label)
+        label->setFrameStyle(style);
 }
 
 void TxtPlotPlugin::init()
 {
     hasValue = false;
-    label->setText(QString());
+    if (label)
+        label->setText(QString());
     GPlugin::init();
 }
 
@@ -75,7 +77,7 @@ void TxtPlotPlugin::setOption(QString key, QString value)
 {
     bool ok = false;
     const int v = value.toInt(&ok, 0);
-    if (!ok)
+    if (!ok || !label)
         return;
     key = key.toLower();
     if (key == QLatin1String("style")) {
@@ -147,7 +149,7 @@ void TxtPlotPlugin::setDataEncoding(GPlugin::DataEncoding e)
 
 void TxtPlotPlugin::updateDisplay()
 {
-    if (!hasValue)
+    if (!hasValue || !label)
         return;
     // A resolution of step * value makes the text resolve one part in 1/step of the value (at least 4 digits).
     label->setText(GPlugin::formatValue(value, unitVal, step * value, ' ', 4));

@@ -10,6 +10,12 @@
 #include <cmath>
 #include <vector>
 
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+
+} // namespace
+
 const GPlugin::PluginDescriptor AmFilter::_descriptor(QStringLiteral("AM Filter"),
                                                       QStringLiteral("Digital amplitude modulation filter"), 0x1002,
                                                       amFilterFactory);
@@ -54,7 +60,7 @@ void AmFilter::setDataPhysX(int value)
 
 void AmFilter::setData(const int* data, int count, int index)
 {
-    if (bypass->isChecked() || count <= 0) {
+    if (!bypass || !frequencyEdit || bypass->isChecked() || count <= 0) {
         GPlugin::setData(data, count, index);
         return;
     }
@@ -69,7 +75,7 @@ void AmFilter::setData(const int* data, int count, int index)
     }
     const double t = sampleTime != 0.0 ? sampleTime : 1.0; // 0 counts as one second
     // The phase step 2*pi*fmod*t is 2*pi/p with p = (1/fmod)/t samples per period; it stays finite for fmod 0.
-    const double phaseStep = 2.0 * M_PI * frequencyEdit->getValue() * t;
+    const double phaseStep = kTwoPi * frequencyEdit->getValue() * t;
     std::vector<int> modulated(size_t(count), 0);
     for (int i = 0; i < count; ++i, ++sampleNumber)
         modulated[size_t(i)] = int(std::trunc(data[i] * std::cos(phaseStep * double(sampleNumber))));

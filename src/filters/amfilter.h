@@ -4,11 +4,12 @@
 
 #include "framework/gplugin.h"
 
+#include "utilif/unitedit.h"
+
+#include <QCheckBox>
 #include <QPointer>
 
-class QCheckBox;
 class QFrame;
-class UnitEdit;
 
 class AmFilter : public GPlugin
 {
@@ -30,8 +31,9 @@ public:
 
 private:
     QPointer<QFrame> panel;
-    QCheckBox* bypass = nullptr;
-    UnitEdit* frequencyEdit = nullptr;
+    // The page may have deleted its widgets first: the data then pass unchanged.
+    QPointer<QCheckBox> bypass;
+    QPointer<UnitEdit> frequencyEdit;
     double sampleTime = 0.0;
     bool hasSampleTime = false;
     bool warned = false;

@@ -2,6 +2,7 @@
 
 #include "utilif/algo.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -22,19 +23,14 @@ constexpr int kPerSecondKinds = 12 << 8; // kind k per second is kind k + 12
 constexpr int kPrefixNone = 128;
 constexpr int kPrefixMax = 128 + 6; // 'E'
 
-// algoNearest, inline: the per-word loop must not call into another library.
+// algoNearest for a finite value, inline and branch-free so that the per-word loop can run in vector registers:
+// clamp to the int range, truncate, then round halves away from zero.
 inline int nearestInt(double v)
 {
-    if (!(v == v))
-        return 0;
-    if (v >= double(INT_MAX))
-        return INT_MAX;
-    if (v <= double(INT_MIN))
-        return INT_MIN;
-    long long t = static_cast<long long>(v); // truncates toward zero
-    const double rest = v - double(t);        // exact in this range
-    t += (rest >= 0.5) - (rest <= -0.5);
-    return int(t);
+    v = std::max(double(INT_MIN), std::min(v, double(INT_MAX)));
+    const int t = static_cast<int>(v);
+    const double rest = v - t; // exact in this range
+    return t + int(rest >= 0.5) - int(rest <= -0.5);
 }
 
 // A kind code whose prefix byte can take one more step up.
@@ -120,9 +116,25 @@ void DerivativeFilter::differentiateWords(const int* data, int count, int* o)
 {
     const double s = scale;
     o[0] = nearestInt((data[0] - previous) * s);
-    for (int i = 1; i < count; ++i)
-        o[i] = nearestInt((double(data[i]) - double(data[i - 1])) * s);
     previous = data[count - 1];
+    // When no difference of the block can leave the int range, the loop needs no clamp and runs in vector
+    // registers; otherwise each value is clamped.
+    quint32 widest = 0;
+    for (int i = 1; i < count; ++i) {
+        const int a = data[i], b = data[i - 1];
+        widest = std::max(widest, a > b ? quint32(a) - quint32(b) : quint32(b) - quint32(a));
+    }
+    if (double(widest) * std::fabs(s) >= double(INT_MAX) - 1.0) {
+        for (int i = 1; i < count; ++i)
+            o[i] = nearestInt((double(data[i]) - double(data[i - 1])) * s);
+        return;
+    }
+    for (int i = 1; i < count; ++i) {
+        const double v = (double(data[i]) - double(data[i - 1])) * s;
+        const int t = static_cast<int>(v);
+        const double rest = v - t;                // exact, in (-1, 1)
+        o[i] = t + static_cast<int>(rest + rest); // +-1 exactly when |rest| >= 0.5: halves away from zero
+    }
 }
 
 void DerivativeFilter::differentiatePair(quint32 w0, quint32 w1, int* o)

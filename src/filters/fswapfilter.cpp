@@ -39,7 +39,7 @@ QWidget* FswapFilter::getWidget()
 
 void FswapFilter::setData(const int* data, int count, int index)
 {
-    if (bypass->isChecked() || count <= 0) {
+    if (!bypass || bypass->isChecked() || count <= 0) {
         GPlugin::setData(data, count, index);
         return;
     }

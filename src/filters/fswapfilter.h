@@ -4,9 +4,9 @@
 
 #include "framework/gplugin.h"
 
+#include <QCheckBox>
 #include <QPointer>
 
-class QCheckBox;
 class QFrame;
 
 class FswapFilter : public GPlugin
@@ -24,7 +24,7 @@ public:
 
 private:
     QPointer<QFrame> panel;
-    QCheckBox* bypass = nullptr;
+    QPointer<QCheckBox> bypass; // the page may have deleted its widgets first
 };
 
 GPlugin* fSwapFilterFactory(QWidget* parent, QString name);

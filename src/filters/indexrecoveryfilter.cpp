@@ -9,27 +9,27 @@
 #include <QTimer>
 #include <climits>
 
-const GPlugin::PluginDescriptor IndexRecoveryFilter::_descriptor(
-    QStringLiteral("Index Recovery Filter"),
-    QStringLiteral("Creates own index increment by 1 and resets after data timeout"), 0x1004, indexRecFilterFactory);
+const GPlugin::PluginDescriptor
+    IndexRecoveryFilter::_descriptor(QStringLiteral("Index Recovery Filter"),
+                                     QStringLiteral("Creates own index increment by 1 and resets after data timeout"),
+                                     0x1004, indexRecFilterFactory);
 
 GPlugin* indexRecFilterFactory(QWidget* parent, QString name)
 {
     return new IndexRecoveryFilter(parent, name);
 }
 
-IndexRecoveryFilter::IndexRecoveryFilter(QWidget* parent, QString name)
-    : GPlugin(parent, std::move(name), &_descriptor)
+IndexRecoveryFilter::IndexRecoveryFilter(QWidget* parent, QString name) : GPlugin(parent, std::move(name), &_descriptor)
 {
     panel = new QFrame(parent);
     auto* layout = new QGridLayout(panel);
     qth_setLayoutParams(layout, *_prefs->layoutMargin, *_prefs->layoutSpacing);
     timeoutEdit = new UnitEdit(panel);
     timeoutEdit->configure(QStringLiteral("s"), 'm', 0, INT_MAX, 0, 1.0, 0.0); // the value counts milliseconds
-    timeoutEdit->setValue(250);
+    timeoutEdit->setValue(timeoutMs);
     rangeEdit = new UnitEdit(panel);
     rangeEdit->configure(QString(), 'X', 1, 1000000, 0, 1.0, 0.0);
-    rangeEdit->setValue(1000);
+    rangeEdit->setValue(rangeValue);
     layout->addWidget(new QLabel(tr("Timeout"), panel), 0, 0);
     layout->addWidget(timeoutEdit, 0, 1);
     layout->addWidget(new QLabel(tr("X Range"), panel), 0, 2);
@@ -52,21 +52,16 @@ QWidget* IndexRecoveryFilter::getWidget()
     return panel;
 }
 
-int IndexRecoveryFilter::range() const
-{
-    return rangeEdit->getValue();
-}
-
 void IndexRecoveryFilter::setData(const int* data, int count, int)
 {
     GPlugin::setData(data, count, nextIndex);
-    timer->start(timeoutEdit->getValue());
+    timer->start(timeoutMs);
     if (count <= 0)
         return;
     qint64 next = qint64(nextIndex) + count;
     // Long streams would run past the int range: go back by whole lines, which keeps the position in the line.
     if (next > INT_MAX)
-        next %= range();
+        next %= rangeValue;
     nextIndex = int(next);
 }
 
@@ -77,12 +72,14 @@ void IndexRecoveryFilter::dataTimeout()
 
 void IndexRecoveryFilter::timeoutChanged()
 {
-    timer->start(timeoutEdit->getValue());
+    timeoutMs = timeoutEdit->getValue();
+    timer->start(timeoutMs);
 }
 
 void IndexRecoveryFilter::xRangeChanged()
 {
-    const int r = range();
+    rangeValue = rangeEdit->getValue();
+    const int r = rangeValue;
     setDataRangeX(r);
     setDataOffsetX(r / 2);
     setDataPhysX(r);
@@ -96,15 +93,15 @@ void IndexRecoveryFilter::setDataOrder(GPlugin::DataOrder)
 
 void IndexRecoveryFilter::setDataRangeX(int)
 {
-    GPlugin::setDataRangeX(range());
+    GPlugin::setDataRangeX(rangeValue);
 }
 
 void IndexRecoveryFilter::setDataOffsetX(int)
 {
-    GPlugin::setDataOffsetX(range() / 2);
+    GPlugin::setDataOffsetX(rangeValue / 2);
 }
 
 void IndexRecoveryFilter::setDataPhysX(int)
 {
-    GPlugin::setDataPhysX(range());
+    GPlugin::setDataPhysX(rangeValue);
 }

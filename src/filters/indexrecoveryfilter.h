@@ -38,13 +38,14 @@ public slots:
     void dataTimeout();
 
 private:
-    int range() const;
-
     QPointer<QFrame> panel;
     UnitEdit* timeoutEdit = nullptr;
     UnitEdit* rangeEdit = nullptr;
     QTimer* timer = nullptr;
     int nextIndex = 0;
+    // The fields' values, kept here so that the data path does not depend on the widgets.
+    int timeoutMs = 250;
+    int rangeValue = 1000;
 };
 
 GPlugin* indexRecFilterFactory(QWidget* parent, QString name);

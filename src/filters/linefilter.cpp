@@ -90,16 +90,41 @@ void LineFilter::filterPeaks()
     s[0] = x[0];
     if (n == 1)
         return;
-    double sum = 0.0;
+    // The distance of two 32-bit words always fits in 32 unsigned bits; the integer sum is exact.
+    // Branch-free (negate by mask when a < b) so that the loops below run in vector registers.
+    auto distance = [](int a, int b) {
+        const quint32 negate = 0u - quint32(a < b);
+        return ((quint32(a) - quint32(b)) ^ negate) - negate;
+    };
+    quint64 sum = 0;
     for (int i = 1; i < n; ++i)
-        sum += std::fabs(double(x[i]) - double(x[i - 1]));
-    const double d = sum / (n - 1);
+        sum += distance(x[i], x[i - 1]);
+    const double d = double(sum) / (n - 1);
     // 64-bit bounds: five mean steps of 32-bit words may exceed the int range.
     const qint64 limit = qint64(5.0 * d);
-    qint64 p = s[0];
-    for (int i = 1; i < n; ++i) {
+    // While the smoothed copy follows the line, each word is tested against its plain neighbour, so whole runs can
+    // be checked and copied at once; after a replaced word the copy lags, and words are taken one at a time until a
+    // word is accepted again.
+    constexpr int kRun = 32;
+    const bool allNear = limit > qint64(UINT32_MAX); // no 32-bit distance reaches the limit
+    const quint32 limit32 = quint32(qBound<qint64>(0, limit, UINT32_MAX));
+    qint64 p = x[0];
+    int i = 1;
+    while (i < n) {
+        if (p == x[i - 1]) {
+            const int end = qMin(n, i + kRun);
+            quint32 far = 0;
+            for (int j = i; j < end; ++j)
+                far |= quint32(distance(x[j], x[j - 1]) >= limit32);
+            if (allNear || !far) {
+                std::memcpy(s + i, x + i, size_t(end - i) * sizeof(int));
+                p = x[end - 1];
+                i = end;
+                continue;
+            }
+        }
         const qint64 v = x[i];
         p = (v > p - limit && v < p + limit) ? v : p;
-        s[i] = int(p);
+        s[i++] = int(p);
     }
 }

@@ -9,9 +9,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-const GPlugin::PluginDescriptor MetaFilter::_descriptor(QStringLiteral("Meta Data Filter"),
-                                                        QStringLiteral("Displays Meta Data and allows their manipulation."),
-                                                        0x1010, metaFilterFactory);
+const GPlugin::PluginDescriptor
+    MetaFilter::_descriptor(QStringLiteral("Meta Data Filter"),
+                            QStringLiteral("Displays Meta Data and allows their manipulation."), 0x1010,
+                            metaFilterFactory);
 
 GPlugin* metaFilterFactory(QWidget* parent, QString name)
 {
@@ -45,7 +46,8 @@ QString toolTipOf(int index)
     case MetaFilter::OffsetX:
         return QStringLiteral("Gibt den Startwert der ersten unabhängigen Variablen an.\nEinheit lt. siehe DataUnitX.");
     case MetaFilter::OffsetY:
-        return QStringLiteral("Gibt den Startwert der zweiten unabhängigen Variablen an.\nEinheit lt. siehe DataUnitX.");
+        return QStringLiteral(
+            "Gibt den Startwert der zweiten unabhängigen Variablen an.\nEinheit lt. siehe DataUnitX.");
     case MetaFilter::PhysX:
         return QStringLiteral("Gibt die Ausdehnung des Wertebereichs der ersten unabhängigen\nVariablen in den "
                               "zugehoerigen physikalischen Einheiten\n(siehe DataUnitX) an.");
@@ -143,6 +145,7 @@ void MetaFilter::store(int index, int value)
 
 void MetaFilter::forward(int index, int v)
 {
+    // clang-format off
     switch (index) {
     case Order: GPlugin::setDataOrder(GPlugin::DataOrder(v)); break;
     case Encoding: GPlugin::setDataEncoding(GPlugin::DataEncoding(v)); break;
@@ -161,10 +164,14 @@ void MetaFilter::forward(int index, int v)
     case OffsetVal: GPlugin::setDataOffsetVal(v); break;
     default: break;
     }
+    // clang-format on
 }
 
 void MetaFilter::changeMeta(int index)
 {
+    selection = index;
+    if (!valueEdit)
+        return;
     if (index >= 0 && index < PropertyCount) {
         // Nothing is shown for a property that has not arrived yet.
         valueEdit->setText(known[index] ? QString::number(values[index]) : QString());
@@ -172,19 +179,19 @@ void MetaFilter::changeMeta(int index)
     } else {
         valueEdit->setText(QStringLiteral("invalid selction") + QString::number(index));
     }
-    selection = index;
 }
 
 void MetaFilter::changeEnable(bool on)
 {
     passThrough = !on;
-    valueEdit->setReadOnly(!on);
+    if (valueEdit)
+        valueEdit->setReadOnly(!on);
 }
 
 void MetaFilter::changeMetaData()
 {
     bool ok = false;
-    const int v = valueEdit->text().trimmed().toInt(&ok, 10);
+    const int v = valueEdit ? valueEdit->text().trimmed().toInt(&ok, 10) : 0;
     if (!ok || selection < 0 || selection >= PropertyCount)
         return;
     const bool changed = !known[selection] || values[selection] != v;
@@ -197,7 +204,9 @@ void MetaFilter::changeMetaData()
 void MetaFilter::setRawInterpretation(bool withEncoding)
 {
     passThrough = false;
-    overrideBox->setChecked(true);
+    if (overrideBox)
+        overrideBox->setChecked(true);
+    changeEnable(true);
     // The resolution goes out as 2 and then 1 so that a successor that skips unchanged values still sees a change.
     forward(PhysVal, 2);
     if (withEncoding) {

@@ -4,14 +4,14 @@
 
 #include "framework/gplugin.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <array>
 
-class QCheckBox;
-class QComboBox;
 class QFrame;
-class QLineEdit;
-class QPushButton;
 
 class MetaFilter : public GPlugin
 {
@@ -19,8 +19,22 @@ class MetaFilter : public GPlugin
 public:
     /// The properties the filter shows and overrides, in the order of the selector.
     enum Property {
-        Order, Encoding, Binning, RangeX, RangeY, OffsetX, OffsetY, PhysX, PhysY, PhysVal, Trigger, Rotation,
-        UnitX, UnitVal, OffsetVal, PropertyCount
+        Order,
+        Encoding,
+        Binning,
+        RangeX,
+        RangeY,
+        OffsetX,
+        OffsetY,
+        PhysX,
+        PhysY,
+        PhysVal,
+        Trigger,
+        Rotation,
+        UnitX,
+        UnitVal,
+        OffsetVal,
+        PropertyCount
     };
 
     MetaFilter(QWidget* parent, QString name);
@@ -71,13 +85,14 @@ private:
     void forward(int index, int value);
     void setRawInterpretation(bool withEncoding);
 
-    QLineEdit* valueEdit = nullptr;
+    // Guarded: the page may delete its widgets before the chain.
+    QPointer<QLineEdit> valueEdit;
     QPointer<QFrame> panel;
     bool passThrough = true;
     int selection = 0;
-    QCheckBox* overrideBox = nullptr;
-    QComboBox* selectorBox = nullptr;
-    QPushButton* rawBtn = nullptr;
+    QPointer<QCheckBox> overrideBox;
+    QPointer<QComboBox> selectorBox;
+    QPointer<QPushButton> rawBtn;
     std::array<int, PropertyCount> values{};
     std::array<bool, PropertyCount> known{};
 };

@@ -7,9 +7,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 
-const GPlugin::PluginDescriptor SixtyFourFilter::_descriptor(QStringLiteral("64Bit Filter"),
-                                                             QStringLiteral("Filters 32it MSW or LSW out of 64Bit data."),
-                                                             0x1002, sixtyFourFilterFactory);
+const GPlugin::PluginDescriptor
+    SixtyFourFilter::_descriptor(QStringLiteral("64Bit Filter"),
+                                 QStringLiteral("Filters 32it MSW or LSW out of 64Bit data."), 0x1002,
+                                 sixtyFourFilterFactory);
 
 GPlugin* sixtyFourFilterFactory(QWidget* parent, QString name)
 {
@@ -48,7 +49,8 @@ void SixtyFourFilter::setData(const int* data, int count, int index)
     if (function != Msw && function != Lsw) {
         if (function != Transparent) {
             function = Transparent;
-            selectorBox->setCurrentIndex(0);
+            if (selectorBox)
+                selectorBox->setCurrentIndex(0);
         }
         GPlugin::setData(data, count, index);
         return;

@@ -5,10 +5,10 @@
 
 #include "framework/gplugin.h"
 
+#include <QComboBox>
 #include <QPointer>
 #include <vector>
 
-class QComboBox;
 class QFrame;
 
 class SixtyFourFilter : public GPlugin
@@ -32,7 +32,7 @@ public slots:
 
 private:
     QPointer<QFrame> panel;
-    QComboBox* selectorBox = nullptr;
+    QPointer<QComboBox> selectorBox;
     int function = Transparent;
     int previous = 0;
     std::vector<int> values;

@@ -9,6 +9,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 class QCheckBox;
@@ -52,8 +53,7 @@ public:
         SnapshotRequester* requester = nullptr;
     };
 
-    SnapshotMgr(QString name, const GPlugin::PrefData* prefs, SnapshotProvider* provider, int channel,
-                QObject* parent);
+    SnapshotMgr(QString name, const GPlugin::PrefData* prefs, SnapshotProvider* provider, int channel, QObject* parent);
     /// Waits for the manager's running background stores: they report to it and call its provider.
     ~SnapshotMgr() override;
 
@@ -143,6 +143,7 @@ private:
     const GPlugin::PrefData* prefs;
     SnapshotProvider* provider;
     QWidget* controls[6];
+    QPointer<QWidget> ownedControls[6]; // deleted with the manager unless a layout took them
     QCheckBox* typeBoxes[5];
     QLineEdit* nameEdit;
     QList<QLabel*> indicators;

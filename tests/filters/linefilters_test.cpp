@@ -1,10 +1,11 @@
+#include "filterchain.h"
 #include "filters/avgfilter.h"
 #include "filters/ugfilter.h"
-#include "filterchain.h"
 
 #include <QComboBox>
-#include <climits>
 #include <QSignalSpy>
+#include <climits>
+#include <cmath>
 #include <gtest/gtest.h>
 
 namespace {
@@ -40,10 +41,14 @@ TEST(LineFilter_Activity, OnlyLineOrdersWithALengthAreCollected)
         bool active;
     };
     const Case cases[] = {
-        {GPlugin::linear, 4, false, false},  {GPlugin::triggered, 4, false, false},
-        {GPlugin::cyclic, 4, false, true},   {GPlugin::forBack, 4, false, true},
-        {GPlugin::backFor, 1, false, true},  {GPlugin::cyclic, 0, false, false},
-        {GPlugin::cyclic, -5, false, false}, {GPlugin::cyclic, 4, true, false},
+        {GPlugin::linear, 4, false, false},
+        {GPlugin::triggered, 4, false, false},
+        {GPlugin::cyclic, 4, false, true},
+        {GPlugin::forBack, 4, false, true},
+        {GPlugin::backFor, 1, false, true},
+        {GPlugin::cyclic, 0, false, false},
+        {GPlugin::cyclic, -5, false, false},
+        {GPlugin::cyclic, 4, true, false},
         {GPlugin::cyclic, LineFilter::_maxLineLength + 1, false, false},
     };
     for (const Case& c : cases) {
@@ -122,8 +127,8 @@ TEST(UgFilter_Constant, PeakFilteredMeanBecomesTheValueOffset)
         const char* what;
         int length;
         int offset;
-        int flat;  // expected value of the flat words
-        int peak;  // expected value at the peak
+        int flat; // expected value of the flat words
+        int peak; // expected value at the peak
     };
     const Case cases[] = {
         {"long line: the jump is filtered out of the mean", 21, 0, 0, 990},
@@ -157,6 +162,10 @@ TEST(UgFilter_Linear, StraightLinesAndShortLines)
         {"one word: its own mean", {42}, {0}},
         {"two words: no slope, the mean is removed", {10, 20}, {-5, 5}},
         {"constant line", QVector<int>(6, -9), QVector<int>(6, 0)},
+        {"a difference beyond the word range saturates",
+         {INT_MAX, INT_MIN, INT_MAX},
+         {INT_MAX - 715827882, INT_MIN, INT_MAX - 715827882}},
+        {"an underground beyond the word range", {INT_MIN, 0, INT_MAX}, {-1, 0, 0}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -255,4 +264,69 @@ TEST(AvgFilter_Restart, NewLineLengthRestartsInitAndSameLengthDoNot)
     chain->setDataRangeX(1);
     chain.feed({40}, 0);
     EXPECT_EQ(chain.rec->words.last(), 40);
+}
+
+namespace {
+
+// Passes on the peak-filtered copy instead of the line, to compare it with a plain reading of the rule.
+class SmoothProbe : public LineFilter
+{
+public:
+    SmoothProbe(QWidget* parent, QString name) : LineFilter(parent, std::move(name), nullptr) {}
+    bool filterLine() override
+    {
+        line = smooth;
+        return true;
+    }
+};
+
+QVector<int> referenceSmooth(const QVector<int>& x)
+{
+    const int n = x.size();
+    QVector<int> s(n);
+    s[0] = x[0];
+    double sum = 0.0;
+    for (int i = 1; i < n; ++i)
+        sum += std::fabs(double(x[i]) - double(x[i - 1]));
+    const qint64 limit = n > 1 ? qint64(5.0 * (sum / (n - 1))) : 0;
+    for (int i = 1; i < n; ++i) {
+        const qint64 p = s[i - 1];
+        s[i] = (x[i] > p - limit && x[i] < p + limit) ? x[i] : int(p);
+    }
+    return s;
+}
+
+} // namespace
+
+TEST(LineFilter_Peaks, SmoothedCopyFollowsTheRuleForNoisyLinesWithJumps)
+{
+    quint32 seed = 99;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed;
+    };
+    // A jump of exactly five mean steps is replaced (the bounds are exclusive), one step less is kept.
+    QVector<QVector<int>> lines = {{0, 0, 0, 0, 0, 5}, {0, 0, 0, 0, 0, 0, 0, 0, 0, 4}, {7}};
+    for (int trial = 0; trial < 200; ++trial) {
+        const int n = 1 + int(next() % 150);
+        QVector<int> x(n);
+        for (int i = 0; i < n; ++i) {
+            x[i] = int(next() % 100) + i;
+            if (next() % 13 == 0)
+                x[i] += (next() % 2 ? 1 : -1) * int(next() % 5000); // isolated jumps and steps
+            if (trial % 50 == 0)
+                x[i] = (next() % 2) ? INT_MAX : INT_MIN; // extremes
+        }
+        lines << x;
+    }
+    EXPECT_EQ(referenceSmooth(lines[0]), QVector<int>(6, 0));
+    for (int k = 0; k < lines.size(); ++k) {
+        SCOPED_TRACE(testing::Message() << "line " << k << " length " << lines[k].size());
+        FilterChain<SmoothProbe> chain;
+        chain->setDataOrder(GPlugin::cyclic);
+        chain->setDataRangeX(lines[k].size());
+        chain.rec->clear();
+        chain.feed(lines[k], 0);
+        EXPECT_EQ(chain.rec->words, referenceSmooth(lines[k]));
+    }
 }

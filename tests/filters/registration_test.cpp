@@ -11,6 +11,7 @@
 #include "filters/para16filter.h"
 #include "filters/sixtyfourfilter.h"
 #include "filters/ugfilter.h"
+#include "support/recordingplugin.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -94,11 +95,33 @@ TEST(FilterCatalogue_Registration, RecordsFollowCatalogueOrder)
 
 TEST(FilterCatalogue_Registration, WidgetsExistExactlyForTheTypesWithPanels)
 {
-    const QStringList withPanel = {"UgFilter",  "DirectionFilter",     "MetaFilter",     "AmFilter",
+    const QStringList withPanel = {"UgFilter",    "DirectionFilter", "MetaFilter",         "AmFilter",
                                    "FswapFilter", "SixtyFourFilter", "IndexRecoveryFilter"};
     for (const Registration& t : kTypes) {
         SCOPED_TRACE(t.name);
         std::unique_ptr<GPlugin> p(t.factory(nullptr, QStringLiteral("w")));
         EXPECT_EQ(p->getWidget() != nullptr, withPanel.contains(QLatin1String(t.className)));
+    }
+}
+
+TEST(FilterCatalogue_Registration, ChainsKeepWorkingWhenThePageDeletedThePanelFirst)
+{
+    for (const Registration& t : kTypes) {
+        SCOPED_TRACE(t.name);
+        std::unique_ptr<GPlugin> p(t.factory(nullptr, QStringLiteral("w")));
+        auto* rec = new RecordingPlugin;
+        p->setSuccessor(rec);
+        delete p->getWidget();
+        EXPECT_EQ(p->getWidget(), nullptr);
+        p->setDataOrder(GPlugin::forBack);
+        p->setDataRangeX(4);
+        p->setDataPhysX(1000);
+        p->setDataEncoding(GPlugin::Int32Enc);
+        p->init();
+        const int words[8] = {1, 2, 3, 4, 5, 6, 7, int(0x80000001u)};
+        p->setData(words, 8, 0);
+        p->setOption(QStringLiteral("raw"), QStringLiteral("1"));
+        p->setOption(QStringLiteral("depth"), QStringLiteral("2"));
+        EXPECT_GT(rec->calls.size(), 0);
     }
 }

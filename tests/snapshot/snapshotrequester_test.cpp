@@ -10,8 +10,7 @@
 #include <memory>
 #include <vector>
 
-namespace
-{
+namespace {
 QString uniqueName()
 {
     static int n = 0;
@@ -55,8 +54,8 @@ protected:
     SnapshotMgr* channelMgr(int channel, int group)
     {
         providers.push_back(std::make_unique<FakeProvider>());
-        managers.push_back(std::make_unique<SnapshotMgr>(uniqueName(), &prefs, providers.back().get(), channel,
-                                                         nullptr));
+        managers.push_back(
+            std::make_unique<SnapshotMgr>(uniqueName(), &prefs, providers.back().get(), channel, nullptr));
         SnapshotMgr* mgr = managers.back().get();
         mgr->setName(QStringLiteral("Ch%1").arg(channel));
         mgr->setDataGroup(group);
@@ -96,8 +95,7 @@ TEST_F(SnapshotRequesterTest, ScanFlagNeedsTheExactGroupName)
         bool scan;
     };
     const Case cases[] = {{"Scan", true}, {"scan", false}, {"Scans", false}, {"", false}};
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         DataGroup g;
         g.name = QString::fromLatin1(c.name);
@@ -217,4 +215,48 @@ TEST_F(SnapshotRequesterTest, DelayedRequestStoresCompleteDataAtOnce)
     EXPECT_TRUE(channel.getSnapshotManager()->getActions().isEmpty());
     channel.sendData(words, 3, 3); // the one-time store is gone: no second file
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+}
+
+TEST_F(SnapshotRequesterTest, PageServesItsChannelAndItsOwnDisplays)
+{
+    QObject owner;
+    QVector<Channel*> channels;
+    for (int n = 0; n < 4; ++n) {
+        channels.append(new Channel(n, &owner, groups));
+        channels[n]->setDataGroup(1);
+    }
+    ViewPage pageA(nullptr, QStringLiteral("reqPageA"), groups, false);
+    ViewPage pageB(nullptr, QStringLiteral("reqPageB"), groups, false);
+    pageA.setChannelList(channels);
+    pageB.setChannelList(channels);
+    pageA.setChannelNo(2);
+    pageB.setChannelNo(3);
+    ASSERT_EQ(pageA.getChannelNo(), 2);
+    // Display managers: one on each page, fed by the page's channel.
+    SnapshotMgr* displayA = channelMgr(-1, -1);
+    SnapshotMgr* displayB = channelMgr(-1, -1);
+    displayA->setDisplay(&pageA);
+    displayA->setInput(channels[2]->getSnapshotManager());
+    displayB->setDisplay(&pageB);
+    displayB->setInput(channels[3]->getSnapshotManager());
+
+    SnapshotRequester* r = pageA.getRequester();
+    ASSERT_NE(r, nullptr);
+    r->setDataGroup(1);
+    r->requestDelayed();
+    // Page A arms its channel's manager and its own display, both on the completion of channel 2.
+    EXPECT_EQ(describe(*channels[2]->getSnapshotManager()), QStringList{QStringLiteral("33/0/4/0")});
+    EXPECT_EQ(describe(*displayA), QStringList{QStringLiteral("33/0/4/0")});
+    EXPECT_TRUE(channels[3]->getSnapshotManager()->getActions().isEmpty());
+    EXPECT_TRUE(displayB->getActions().isEmpty());
+
+    // A display that stores locally waits for its own picture instead, and a permanent request stores one
+    // picture and re-arms on each external trigger.
+    displayA->setFlag(SnapshotMgr::flagStoreLocal, true);
+    r->requestPerm(true);
+    EXPECT_EQ(describe(*displayA),
+              (QStringList{QStringLiteral("33/0/4/0"), QStringLiteral("2/0/4/0"), QStringLiteral("3/3/2/1")}));
+    r->requestPerm(false);
+    EXPECT_TRUE(displayA->getActions().isEmpty());
+    EXPECT_TRUE(channels[2]->getSnapshotManager()->getActions().isEmpty());
 }
