@@ -27,8 +27,10 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStyle>
+#include <QThread>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <new>
@@ -73,6 +75,12 @@ QString fileUnit(int code, double* factor)
     return unit;
 }
 
+// Physical coordinates far outside the int range (a huge length over few pixels) saturate instead of wrapping.
+int physInt(double v)
+{
+    return int(qBound(double(INT_MIN), v, double(INT_MAX)));
+}
+
 QByteArray fmtG9(double v)
 {
     char buf[40];
@@ -114,6 +122,12 @@ WaterfallPlugin::WaterfallPlugin(QWidget* parent, QString name)
 
 WaterfallPlugin::~WaterfallPlugin()
 {
+    // A background store still calls saveSnapshot on this provider: let it end first.
+    while (snapshotMgr->runningThreads() > 0) {
+        QCoreApplication::sendPostedEvents(snapshotMgr);
+        if (snapshotMgr->runningThreads() > 0)
+            QThread::msleep(2);
+    }
     // The widgets live in the page's widget tree; the plug-in takes them with it.
     delete container.data();
     delete substitute.data();
@@ -566,10 +580,9 @@ QPoint WaterfallPlugin::pixelToPhys(QPoint p, bool rotate) const
     const double sy = (meta.physY >= 1 && meta.rangeY >= 1) ? double(meta.physY) / meta.rangeY : 1.0;
     const double dx = (p.x() - (meta.rangeX - 1) * 0.5) * sx;
     const double dy = ((meta.rangeY - 1) * 0.5 - p.y()) * sy;
-    if (!rotate)
-        return QPoint(int(dx) + meta.offsetX, int(dy) + meta.offsetY);
-    return QPoint(int(dx * meta.cosRot - dy * meta.sinRot) + meta.offsetX,
-                  int(dx * meta.sinRot + dy * meta.cosRot) + meta.offsetY);
+    const double x = rotate ? dx * meta.cosRot - dy * meta.sinRot : dx;
+    const double y = rotate ? dx * meta.sinRot + dy * meta.cosRot : dy;
+    return QPoint(physInt(std::trunc(x) + meta.offsetX), physInt(std::trunc(y) + meta.offsetY));
 }
 
 QRect WaterfallPlugin::pixelToPhys(QRect r, bool rotate) const
@@ -631,6 +644,7 @@ void WaterfallPlugin::selectTool(Waterfall::SelectionMode mode, bool on)
             }
         }
         gridDlg->setVisible(mode == Waterfall::GridSelection);
+        accepted.clear(); // a selection made with another tool is not accepted by this one
         acceptButton->setEnabled(false);
         qth_setWidgetColor(frame, selectionColor, false);
         waterfall->setSelectionMode(mode);
@@ -897,7 +911,8 @@ void WaterfallPlugin::updateGauge()
     int barPixels = 0;
     if (meta.physX > 0) {
         const int m = magnification;
-        const int pixels = m >= 1 ? meta.rangeX * m : (meta.rangeX + std::abs(m) / 2) / std::abs(m);
+        const qint64 shown = m >= 1 ? qint64(meta.rangeX) * m : (meta.rangeX + std::abs(m) / 2) / std::abs(m);
+        const int pixels = int(qMin<qint64>(shown, INT_MAX));
         char prefix = ' ';
         double unitFactor = 1.0;
         const QString unit = algoGetBaseUnit(meta.unitX, &prefix, &unitFactor);
