@@ -603,6 +603,11 @@ QByteArray LayoutFile::demoLayout()
                                plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoSpectrum"))}));
         pages.append(page(QStringLiteral("Lines"), 2,
                           {plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoLines"))}));
+        if (has("Average Filter"))
+            pages.append(page(QStringLiteral("Averaged lines"), 2,
+                              {plugin(QStringLiteral("Average Filter"), QStringLiteral("DemoAverage")),
+                               plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoAveraged"))}));
+
         if (has("Histogram Filter"))
             pages.append(page(QStringLiteral("Events"), 3,
                               {plugin(QStringLiteral("Histogram Filter"), QStringLiteral("DemoHistogram")),
@@ -631,7 +636,9 @@ QByteArray LayoutFile::demoLayout()
         {QStringLiteral("signals"), QStringLiteral("0=Topography,1=Sine,2=Lines,3=Time tags")},
         {QStringLiteral("preferences"), QJsonObject{{QStringLiteral("ascMatrix"), true}}},
         {QStringLiteral("window"), QJsonObject{{QStringLiteral("title"), QStringLiteral("Demo")},
-                                               {QStringLiteral("columns"), pages.size() > 4 ? 3 : 2}}},
+                                               {QStringLiteral("columns"), pages.size() > 4 ? 3 : 2},
+                                               {QStringLiteral("arrange"), pages.size() > 9 ? QStringLiteral("tabs")
+                                                                                            : QStringLiteral("grid")}}},
         {QStringLiteral("pages"), pages}};
     return QJsonDocument(root).toJson();
 }

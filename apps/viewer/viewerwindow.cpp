@@ -100,7 +100,7 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent)
     setWindowTitle(QStringLiteral("Orvik Viewer"));
     buildMenus();
     buildStatusBar();
-    resize(1100, 760);
+    resize(1280, 860);
 }
 
 ViewerWindow::~ViewerWindow()
