@@ -555,11 +555,27 @@ void ViewerWindow::openLayout()
                                                       QStringLiteral("Layouts (*.json);;All files (*)"));
     if (path.isEmpty())
         return;
-    ViewerLayout layout;
-    QString error;
-    if (!LayoutFile::load(path, &layout, &error) || !loadLayout(layout, &error)) {
+    auto refuse = [this](const QString& error) {
         showStatus(error, -1, 2);
         QMessageBox::critical(this, QStringLiteral("Error"), error);
+    };
+    ViewerLayout layout;
+    QString error;
+    if (!LayoutFile::load(path, &layout, &error)) {
+        refuse(error);
+        return;
+    }
+    // A layout that names its server brings the viewer there; otherwise it stays with the current one.
+    const QString oldHost = serverHost;
+    const quint16 oldPort = serverPort;
+    if (!layout.host.isEmpty()) {
+        serverHost = layout.host;
+        serverPort = quint16(layout.port);
+    }
+    if (!loadLayout(layout, &error)) {
+        serverHost = oldHost;
+        serverPort = oldPort;
+        refuse(error);
     }
 }
 
