@@ -40,8 +40,7 @@ std::vector<int> noisyFrame()
     return frame;
 }
 
-template <class F>
-void runFrames(benchmark::State& state, F* filter)
+template <class F> void runFrames(benchmark::State& state, F* filter)
 {
     const std::vector<int> frame = noisyFrame();
     for (auto _ : state)

@@ -6,6 +6,7 @@
 #include "connection/viewmanager.h"
 #include "connection/viewpage.h"
 #include "framework/gplugin.h"
+#include "utilif/framebuffer.h"
 #include "utilif/iqtcp.h"
 #include "utilif/savable.h"
 
@@ -53,6 +54,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     new QApplication(*argc, *argv);
     QLoggingCategory::setFilterRules(QStringLiteral("*=false")); // the dropped-telegram notes would flood the run
     Savable::setStorageFile(QDir::temp().filePath(QStringLiteral("orvik-fuzz-receive.ini")));
+    // Frames as large as the fuzzer can announce would only measure the allocator; 16 MiB keeps runs fast.
+    FrameBuffer::setSizeLimit(16 << 20);
     world = new World;
     for (int g = 0; g < 3; ++g) {
         DataGroup group;
@@ -67,8 +70,9 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     for (int n = 0; n < 2; ++n) {
         auto* page = new ViewPage(nullptr, QStringLiteral("FuzzPage%1").arg(n), world->groups, false);
         page->addReceiver(new SinkPlugin);
+        page->setSelectMode(ViewPage::selectAll);
         world->manager->addPage(page);
-        world->manager->getChannels()[n]->addPage(page);
+        page->setChannelNo(n);
         world->pages.append(page);
     }
     return 0;

@@ -19,6 +19,8 @@ namespace {
 constexpr int tickMs = 10;
 // Bytes queued per client before the simulator waits (lossless) or skips data (lossy).
 constexpr qint64 highWater = 4 << 20;
+// Bytes handed to the socket at a time.
+constexpr int writeChunk = 256 << 10;
 // Telegrams from a client above this size are a protocol error (the library never sends data).
 constexpr quint32 maxClientTelegram = 1 << 16;
 constexpr int lineLength = 256;
@@ -526,7 +528,8 @@ void SimServer::pumpClient(Client& client)
         // Stream positions wrap at a multiple of two frames so that frame parity is kept.
         const qint64 frame = 2 * frameWords(ch);
         const qint64 wrap = (qint64(0x7fffffff) / frame) * frame;
-        batch.reserve(int(batch.size() + want * 4 + (want / blockWords + 1) * ValueOffset));
+        batch.reserve(int(std::min<qint64>(batch.size() + want * 4 + (want / blockWords + 1) * ValueOffset,
+                                           writeChunk + ValueOffset + 4 * qint64(blockWords))));
         while (want > 0) {
             const qint64 index = st.position % wrap;
             const int n = int(std::min<qint64>({want, qint64(blockWords), wrap - index}));
@@ -542,6 +545,11 @@ void SimServer::pumpClient(Client& client)
             st.position += n;
             want -= n;
             totalWords += n;
+            if (batch.size() >= writeChunk) { // moderate writes keep the allocations off the page-fault path
+                s->write(batch);
+                batch = QByteArray();
+                batch.reserve(int(std::min<qint64>(writeChunk + ValueOffset + 4 * blockWords, want * 4 + 64)));
+            }
         }
     }
     if (!batch.isEmpty())

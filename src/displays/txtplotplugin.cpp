@@ -5,9 +5,9 @@
 #include <QLabel>
 #include <QTimer>
 
-const GPlugin::PluginDescriptor TxtPlotPlugin::_descriptor(QStringLiteral("Text Display"),
-                                                           QStringLiteral("Numerical text display, cyclically updated."),
-                                                           0x1001, txtPlotFactory);
+const GPlugin::PluginDescriptor
+    TxtPlotPlugin::_descriptor(QStringLiteral("Text Display"),
+                               QStringLiteral("Numerical text display, cyclically updated."), 0x1001, txtPlotFactory);
 
 GPlugin* txtPlotFactory(QWidget* parent, QString name)
 {

@@ -4,9 +4,10 @@
 
 #include <QTimer>
 
-const GPlugin::PluginDescriptor CounterFilter::_descriptor(QStringLiteral("Counter Filter"),
-                                                           QStringLiteral("Simply counts samples and measures sampling rate"),
-                                                           0x1004, counterFilterFactory);
+const GPlugin::PluginDescriptor
+    CounterFilter::_descriptor(QStringLiteral("Counter Filter"),
+                               QStringLiteral("Simply counts samples and measures sampling rate"), 0x1004,
+                               counterFilterFactory);
 
 GPlugin* counterFilterFactory(QWidget* parent, QString name)
 {

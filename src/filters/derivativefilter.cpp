@@ -132,7 +132,7 @@ void DerivativeFilter::differentiateWords(const int* data, int count, int* o)
     for (int i = 1; i < count; ++i) {
         const double v = (double(data[i]) - double(data[i - 1])) * s;
         const int t = static_cast<int>(v);
-        const double rest = v - t; // exact, in (-1, 1)
+        const double rest = v - t;                // exact, in (-1, 1)
         o[i] = t + static_cast<int>(rest + rest); // +-1 exactly when |rest| >= 0.5: halves away from zero
     }
 }

@@ -1,8 +1,9 @@
 #include "filters/indexcorrfilter.h"
 
-const GPlugin::PluginDescriptor IndexCorrFilter::_descriptor(QStringLiteral("Index Correction Filter"),
-                                                             QStringLiteral("Patches +/- 1 index errors in incoming data."),
-                                                             0x1102, idxFilterFactory);
+const GPlugin::PluginDescriptor
+    IndexCorrFilter::_descriptor(QStringLiteral("Index Correction Filter"),
+                                 QStringLiteral("Patches +/- 1 index errors in incoming data."), 0x1102,
+                                 idxFilterFactory);
 
 GPlugin* idxFilterFactory(QWidget* parent, QString name)
 {

@@ -9,17 +9,17 @@
 #include <QTimer>
 #include <climits>
 
-const GPlugin::PluginDescriptor IndexRecoveryFilter::_descriptor(
-    QStringLiteral("Index Recovery Filter"),
-    QStringLiteral("Creates own index increment by 1 and resets after data timeout"), 0x1004, indexRecFilterFactory);
+const GPlugin::PluginDescriptor
+    IndexRecoveryFilter::_descriptor(QStringLiteral("Index Recovery Filter"),
+                                     QStringLiteral("Creates own index increment by 1 and resets after data timeout"),
+                                     0x1004, indexRecFilterFactory);
 
 GPlugin* indexRecFilterFactory(QWidget* parent, QString name)
 {
     return new IndexRecoveryFilter(parent, name);
 }
 
-IndexRecoveryFilter::IndexRecoveryFilter(QWidget* parent, QString name)
-    : GPlugin(parent, std::move(name), &_descriptor)
+IndexRecoveryFilter::IndexRecoveryFilter(QWidget* parent, QString name) : GPlugin(parent, std::move(name), &_descriptor)
 {
     panel = new QFrame(parent);
     auto* layout = new QGridLayout(panel);

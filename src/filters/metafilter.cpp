@@ -9,9 +9,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-const GPlugin::PluginDescriptor MetaFilter::_descriptor(QStringLiteral("Meta Data Filter"),
-                                                        QStringLiteral("Displays Meta Data and allows their manipulation."),
-                                                        0x1010, metaFilterFactory);
+const GPlugin::PluginDescriptor
+    MetaFilter::_descriptor(QStringLiteral("Meta Data Filter"),
+                            QStringLiteral("Displays Meta Data and allows their manipulation."), 0x1010,
+                            metaFilterFactory);
 
 GPlugin* metaFilterFactory(QWidget* parent, QString name)
 {
@@ -45,7 +46,8 @@ QString toolTipOf(int index)
     case MetaFilter::OffsetX:
         return QStringLiteral("Gibt den Startwert der ersten unabhängigen Variablen an.\nEinheit lt. siehe DataUnitX.");
     case MetaFilter::OffsetY:
-        return QStringLiteral("Gibt den Startwert der zweiten unabhängigen Variablen an.\nEinheit lt. siehe DataUnitX.");
+        return QStringLiteral(
+            "Gibt den Startwert der zweiten unabhängigen Variablen an.\nEinheit lt. siehe DataUnitX.");
     case MetaFilter::PhysX:
         return QStringLiteral("Gibt die Ausdehnung des Wertebereichs der ersten unabhängigen\nVariablen in den "
                               "zugehoerigen physikalischen Einheiten\n(siehe DataUnitX) an.");
@@ -143,6 +145,7 @@ void MetaFilter::store(int index, int value)
 
 void MetaFilter::forward(int index, int v)
 {
+    // clang-format off
     switch (index) {
     case Order: GPlugin::setDataOrder(GPlugin::DataOrder(v)); break;
     case Encoding: GPlugin::setDataEncoding(GPlugin::DataEncoding(v)); break;
@@ -161,6 +164,7 @@ void MetaFilter::forward(int index, int v)
     case OffsetVal: GPlugin::setDataOffsetVal(v); break;
     default: break;
     }
+    // clang-format on
 }
 
 void MetaFilter::changeMeta(int index)

@@ -19,8 +19,22 @@ class MetaFilter : public GPlugin
 public:
     /// The properties the filter shows and overrides, in the order of the selector.
     enum Property {
-        Order, Encoding, Binning, RangeX, RangeY, OffsetX, OffsetY, PhysX, PhysY, PhysVal, Trigger, Rotation,
-        UnitX, UnitVal, OffsetVal, PropertyCount
+        Order,
+        Encoding,
+        Binning,
+        RangeX,
+        RangeY,
+        OffsetX,
+        OffsetY,
+        PhysX,
+        PhysY,
+        PhysVal,
+        Trigger,
+        Rotation,
+        UnitX,
+        UnitVal,
+        OffsetVal,
+        PropertyCount
     };
 
     MetaFilter(QWidget* parent, QString name);

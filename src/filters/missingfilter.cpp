@@ -3,9 +3,10 @@
 #include <climits>
 #include <vector>
 
-const GPlugin::PluginDescriptor MissingFilter::_descriptor(
-    QStringLiteral("Missing Data Filter"), QStringLiteral("Visualizes missing data by inserting substitution values."),
-    0x1102, misFilterFactory);
+const GPlugin::PluginDescriptor
+    MissingFilter::_descriptor(QStringLiteral("Missing Data Filter"),
+                               QStringLiteral("Visualizes missing data by inserting substitution values."), 0x1102,
+                               misFilterFactory);
 
 GPlugin* misFilterFactory(QWidget* parent, QString name)
 {

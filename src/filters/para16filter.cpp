@@ -2,10 +2,10 @@
 
 #include <climits>
 
-const GPlugin::PluginDescriptor Para16Filter::_descriptor(
-    QStringLiteral("Para16 Filter"),
-    QStringLiteral("Makes up a special data format (2x16 Bit) for the parametric display"), 0x1000104,
-    para16FilterFactory);
+const GPlugin::PluginDescriptor
+    Para16Filter::_descriptor(QStringLiteral("Para16 Filter"),
+                              QStringLiteral("Makes up a special data format (2x16 Bit) for the parametric display"),
+                              0x1000104, para16FilterFactory);
 
 GPlugin* para16FilterFactory(QWidget* parent, QString name)
 {

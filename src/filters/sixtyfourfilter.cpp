@@ -7,9 +7,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 
-const GPlugin::PluginDescriptor SixtyFourFilter::_descriptor(QStringLiteral("64Bit Filter"),
-                                                             QStringLiteral("Filters 32it MSW or LSW out of 64Bit data."),
-                                                             0x1002, sixtyFourFilterFactory);
+const GPlugin::PluginDescriptor
+    SixtyFourFilter::_descriptor(QStringLiteral("64Bit Filter"),
+                                 QStringLiteral("Filters 32it MSW or LSW out of 64Bit data."), 0x1002,
+                                 sixtyFourFilterFactory);
 
 GPlugin* sixtyFourFilterFactory(QWidget* parent, QString name)
 {

@@ -6,9 +6,10 @@
 #include <climits>
 #include <cmath>
 
-const GPlugin::PluginDescriptor UgFilter::_descriptor(QStringLiteral("Underground Filter"),
-                                                      QStringLiteral("Subtract constant or linear underground from every line."),
-                                                      0x2002, ugFilterFactory);
+const GPlugin::PluginDescriptor
+    UgFilter::_descriptor(QStringLiteral("Underground Filter"),
+                          QStringLiteral("Subtract constant or linear underground from every line."), 0x2002,
+                          ugFilterFactory);
 
 GPlugin* ugFilterFactory(QWidget* parent, QString name)
 {

@@ -71,6 +71,8 @@ SnapshotMgr::SnapshotMgr(QString name, const GPlugin::PrefData* prefs, SnapshotP
     nameEdit->setToolTip(QStringLiteral("Base name of all snapshot files."));
     nameEdit->hide();
     controls[5] = nameEdit;
+    for (int i = 0; i < 6; ++i)
+        ownedControls[i] = controls[i];
     connect(nameEdit, &QLineEdit::textChanged, this, &SnapshotMgr::edited);
     updateDisplay();
     _snapshotList.append(this);
@@ -87,9 +89,9 @@ SnapshotMgr::~SnapshotMgr()
         delete thread;
     }
     // Controls were handed out without parent; the caller may have re-parented them (then Qt owns them).
-    for (QWidget* w : controls)
+    for (const QPointer<QWidget>& w : ownedControls)
         if (w && !w->parent())
-            delete w;
+            delete w.data();
 }
 
 void SnapshotMgr::setInput(SnapshotMgr* mgr)

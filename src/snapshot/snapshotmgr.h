@@ -9,6 +9,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 class QCheckBox;
@@ -143,6 +144,7 @@ private:
     const GPlugin::PrefData* prefs;
     SnapshotProvider* provider;
     QWidget* controls[6];
+    QPointer<QWidget> ownedControls[6]; // deleted with the manager unless a layout took them
     QCheckBox* typeBoxes[5];
     QLineEdit* nameEdit;
     QList<QLabel*> indicators;

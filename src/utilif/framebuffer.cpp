@@ -150,7 +150,9 @@ void FrameBuffer::setMetaData(int code, int value)
         // Words plus one bit per word for the written map.
         if (newLength * qint64(sizeof(qint32)) + newLength / 8 > _sizeLimit)
             throw OomError(QStringLiteral("Frame of %1 words exceeds the frame buffer limit").arg(newLength));
-        const bool geometryChanged = newLength != length || newMode != mode || rangeX != lineLen;
+        const int newLines = newMode == 2 ? qMax(rangeY, 1) : 1;
+        const bool geometryChanged =
+            newLength != length || newMode != mode || qMax(rangeX, 0) != lineLen || newLines != lines;
         meta.insert(code, value);
         if (geometryChanged)
         {
@@ -159,7 +161,7 @@ void FrameBuffer::setMetaData(int code, int value)
             length = newLength;
             mode = newMode;
             lineLen = qMax(rangeX, 0);
-            lines = newMode == 2 ? qMax(rangeY, 1) : 1;
+            lines = newLines;
             try
             {
                 allocate();

@@ -16,7 +16,7 @@ constexpr quint32 minTelegramLength = 16;
 // First allocation of the receive buffer; it grows up to the bound only for a telegram that needs it.
 constexpr int initialCapacity = 1 << 20;
 // Qt's own socket buffer: bounded so that a receiver that falls behind throttles the sender through TCP.
-constexpr qint64 socketBufferSize = 4 << 20;
+constexpr qint64 socketBufferSize = 1 << 20;
 // How long disconnect() waits for queued telegrams (the stop telegram) to leave.
 constexpr int flushTimeoutMs = 1000;
 } // namespace

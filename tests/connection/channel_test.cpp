@@ -2,6 +2,7 @@
 #include "connection/viewpage.h"
 #include "snapshot/snapshotmgr.h"
 #include "support/recordingplugin.h"
+#include "utilif/error.h"
 #include "utilif/framebuffer.h"
 
 #include <QDir>
@@ -394,4 +395,27 @@ TEST_F(ChannelTest, ProvokedTriggerNeedsACompleteFrame)
     EXPECT_EQ(probe.callsAtStore.size(), 1);
     channel->provokeFullTrigger();
     EXPECT_EQ(probe.callsAtStore.size(), 2);
+}
+
+namespace
+{
+/// A display that cannot get memory for the frame the properties describe.
+class GreedyPlugin : public RecordingPlugin
+{
+public:
+    void setDataRangeY(int) override { throw OomError(); }
+};
+} // namespace
+
+TEST_F(ChannelTest, OutOfMemoryInAChainStopsTheChannelInsteadOfCrashing)
+{
+    ViewPage greedyPage(nullptr, QStringLiteral("greedy"), groups, false);
+    greedyPage.addReceiver(new GreedyPlugin);
+    channel->addPage(&greedyPage);
+    QSignalSpy status(channel.get(), &Channel::statusChanged);
+    channel->sendMetadata(0x2003, 10);
+    EXPECT_TRUE(channel->isStopped());
+    ASSERT_EQ(status.count(), 1);
+    EXPECT_EQ(status[0][2].toInt(), 2);
+    channel->removePage(&greedyPage);
 }

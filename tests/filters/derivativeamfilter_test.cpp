@@ -1,7 +1,7 @@
 // The derivative filter and the AM filter: arithmetic on the values of a stream.
+#include "filterchain.h"
 #include "filters/amfilter.h"
 #include "filters/derivativefilter.h"
-#include "filterchain.h"
 #include "utilif/unitedit.h"
 
 #include <QCheckBox>
@@ -27,8 +27,7 @@ struct DerivChain : FilterChain<DerivativeFilter>
 // A 48-bit value as the pair of 24-bit words that encoding 6 uses.
 QVector<int> pair48(qint64 v)
 {
-    return {int(quint32(v) & 0xFFFFFFu),
-            int((quint32(quint64(v) >> 24) & 0xFFFFFFu) | (v < 0 ? 0xFF000000u : 0u))};
+    return {int(quint32(v) & 0xFFFFFFu), int((quint32(quint64(v) >> 24) & 0xFFFFFFu) | (v < 0 ? 0xFF000000u : 0u))};
 }
 
 } // namespace
@@ -47,8 +46,7 @@ TEST(DerivativeFilter_Scale, StepScaleAndOutputUnit)
         {"unit step", 128, 128, 100, 101, 1.0, 128, {0, 5, 15}, {0, 5, 10}},
         {"step 150/75 = 2", 128, 0x280, 150, 76, 0.5, 0x280, {0, 4, 10}, {0, 2, 3}},
         {"integer step 0: the exact step 1/1000", 128, 128, 1, 1001, 1000.0, 128, {0, 1, 3}, {0, 1000, 2000}},
-        {"scale 5000 becomes 5 and metres over seconds a prefix up", 0x47E, 0x180, 200, 2, 5.0, 0xD81, {0, 2},
-         {0, 10}},
+        {"scale 5000 becomes 5 and metres over seconds a prefix up", 0x47E, 0x180, 200, 2, 5.0, 0xD81, {0, 2}, {0, 10}},
         {"a scale of 1000 stays", 0x47E, 0x180, 1, 2, 1000.0, 0xD81, {0, 7}, {0, 7000}},
         {"step truncated: 5/2 is 2", 128, 128, 5, 3, 0.5, 128, {0, 4}, {0, 2}},
         {"metres over a length axis stay metres", 0x180, 0x17E, 1, 2, 1.0, 0x17E, {3, 4}, {3, 1}},
@@ -221,8 +219,7 @@ TEST(DerivativeFilter_Data, RoundsHalvesAwayFromZeroAndSaturates)
     const Case cases[] = {
         {"scale 0.5: halves round away from zero", 2, 128, {0, 1, 0, 3, 0, 2}, {0, 1, -1, 2, -2, 1}},
         {"scale 1e6 on a fixed unit: within range", 1, 4, {0, 1, 3}, {0, 1000000, 2000000}},
-        {"scale 1e6 on a fixed unit: held at the ends of the range", 1, 4, {0, 5000, 0},
-         {0, INT_MAX, INT_MIN}},
+        {"scale 1e6 on a fixed unit: held at the ends of the range", 1, 4, {0, 5000, 0}, {0, INT_MAX, INT_MIN}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

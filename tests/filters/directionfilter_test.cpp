@@ -1,5 +1,5 @@
-#include "filters/directionfilter.h"
 #include "filterchain.h"
+#include "filters/directionfilter.h"
 
 #include <QComboBox>
 #include <QSignalSpy>

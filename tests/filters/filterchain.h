@@ -6,8 +6,7 @@
 #include <QVector>
 #include <memory>
 
-template <class F>
-struct FilterChain
+template <class F> struct FilterChain
 {
     std::unique_ptr<F> filter = std::make_unique<F>(nullptr, QStringLiteral("f"));
     RecordingPlugin* rec = new RecordingPlugin;

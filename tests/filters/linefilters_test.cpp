@@ -1,11 +1,11 @@
+#include "filterchain.h"
 #include "filters/avgfilter.h"
 #include "filters/ugfilter.h"
-#include "filterchain.h"
 
 #include <QComboBox>
+#include <QSignalSpy>
 #include <climits>
 #include <cmath>
-#include <QSignalSpy>
 #include <gtest/gtest.h>
 
 namespace {
@@ -41,10 +41,14 @@ TEST(LineFilter_Activity, OnlyLineOrdersWithALengthAreCollected)
         bool active;
     };
     const Case cases[] = {
-        {GPlugin::linear, 4, false, false},  {GPlugin::triggered, 4, false, false},
-        {GPlugin::cyclic, 4, false, true},   {GPlugin::forBack, 4, false, true},
-        {GPlugin::backFor, 1, false, true},  {GPlugin::cyclic, 0, false, false},
-        {GPlugin::cyclic, -5, false, false}, {GPlugin::cyclic, 4, true, false},
+        {GPlugin::linear, 4, false, false},
+        {GPlugin::triggered, 4, false, false},
+        {GPlugin::cyclic, 4, false, true},
+        {GPlugin::forBack, 4, false, true},
+        {GPlugin::backFor, 1, false, true},
+        {GPlugin::cyclic, 0, false, false},
+        {GPlugin::cyclic, -5, false, false},
+        {GPlugin::cyclic, 4, true, false},
         {GPlugin::cyclic, LineFilter::_maxLineLength + 1, false, false},
     };
     for (const Case& c : cases) {
@@ -123,8 +127,8 @@ TEST(UgFilter_Constant, PeakFilteredMeanBecomesTheValueOffset)
         const char* what;
         int length;
         int offset;
-        int flat;  // expected value of the flat words
-        int peak;  // expected value at the peak
+        int flat; // expected value of the flat words
+        int peak; // expected value at the peak
     };
     const Case cases[] = {
         {"long line: the jump is filtered out of the mean", 21, 0, 0, 990},
@@ -158,7 +162,8 @@ TEST(UgFilter_Linear, StraightLinesAndShortLines)
         {"one word: its own mean", {42}, {0}},
         {"two words: no slope, the mean is removed", {10, 20}, {-5, 5}},
         {"constant line", QVector<int>(6, -9), QVector<int>(6, 0)},
-        {"a difference beyond the word range saturates", {INT_MAX, INT_MIN, INT_MAX},
+        {"a difference beyond the word range saturates",
+         {INT_MAX, INT_MIN, INT_MAX},
          {INT_MAX - 715827882, INT_MIN, INT_MAX - 715827882}},
         {"an underground beyond the word range", {INT_MIN, 0, INT_MAX}, {-1, 0, 0}},
     };

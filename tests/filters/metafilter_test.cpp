@@ -1,5 +1,5 @@
-#include "filters/metafilter.h"
 #include "filterchain.h"
+#include "filters/metafilter.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -164,8 +164,8 @@ TEST(MetaFilter_Raw, OptionRawOneDoesTheSameWithoutEncodingAndReplay)
         const char* value;
         bool applied;
     };
-    const Case cases[] = {{"raw", "1", true}, {"RAW", "1", true}, {"raw", "2", false}, {"raw", "x", false},
-                          {"other", "1", false}};
+    const Case cases[] = {
+        {"raw", "1", true}, {"RAW", "1", true}, {"raw", "2", false}, {"raw", "x", false}, {"other", "1", false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.key << "=" << c.value);
         FilterChain<MetaFilter> chain;

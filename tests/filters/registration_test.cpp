@@ -95,7 +95,7 @@ TEST(FilterCatalogue_Registration, RecordsFollowCatalogueOrder)
 
 TEST(FilterCatalogue_Registration, WidgetsExistExactlyForTheTypesWithPanels)
 {
-    const QStringList withPanel = {"UgFilter",  "DirectionFilter",     "MetaFilter",     "AmFilter",
+    const QStringList withPanel = {"UgFilter",    "DirectionFilter", "MetaFilter",         "AmFilter",
                                    "FswapFilter", "SixtyFourFilter", "IndexRecoveryFilter"};
     for (const Registration& t : kTypes) {
         SCOPED_TRACE(t.name);

@@ -1,7 +1,7 @@
 // The filters with timers: the counter filter and the index recovery filter. Timer slots are called directly.
+#include "filterchain.h"
 #include "filters/counterfilter.h"
 #include "filters/indexrecoveryfilter.h"
-#include "filterchain.h"
 #include "utilif/unitedit.h"
 
 #include <QCoreApplication>
@@ -81,8 +81,8 @@ TEST(CounterFilter_Exposure, NewPeriodRestartsTimerAndTellsTheExtent)
         chain->setOption(QLatin1String(c.key), QLatin1String(c.value));
         EXPECT_EQ(chain->getPeriod(), c.period);
         EXPECT_EQ(chain->getTimer()->interval(), c.period);
-        EXPECT_EQ(chain.rec->calls, c.sent ? QStringList({QStringLiteral("setDataPhysX %1").arg(c.period)})
-                                           : QStringList());
+        EXPECT_EQ(chain.rec->calls,
+                  c.sent ? QStringList({QStringLiteral("setDataPhysX %1").arg(c.period)}) : QStringList());
     }
     FilterChain<CounterFilter> chain;
     chain->setOption(QStringLiteral("exposure"), QStringLiteral("1000"));

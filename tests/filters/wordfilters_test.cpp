@@ -1,11 +1,11 @@
 // The filters that work word by word or block by block: missing data, index correction, frequency swap, Para16 and
 // the 64-bit filter.
+#include "filterchain.h"
 #include "filters/fswapfilter.h"
 #include "filters/indexcorrfilter.h"
 #include "filters/missingfilter.h"
 #include "filters/para16filter.h"
 #include "filters/sixtyfourfilter.h"
-#include "filterchain.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -29,13 +29,21 @@ TEST(MissingFilter_Gaps, FillsSmallGapsWithTheSubstitute)
         {"gap of 5 after 10 words",
          {{0, QVector<int>(2, 500)}, {7, {501}}},
          {"setData 2 @0: 500 500", "setData 5 @2: -1000 -1000 -1000 -1000 -1000", "setData 1 @7: 501"}},
-        {"a low word lowers the substitute", {{0, {-3000}}, {3, {1}}}, {"setData 1 @0: -3000", "setData 2 @1: -4000 -4000", "setData 1 @3: 1"}},
-        {"gap of 9999 is filled", {{0, {1}}, {10000, {2}}}, {"setData 1 @0: 1", "setData 9999 @1: -1000 -1000 -1000 -1000 -1000 -1000 -1000 -1000 -1000 -1000 -1000 -1000 -1000 -1000 -1000 -1000", "setData 1 @10000: 2"}},
+        {"a low word lowers the substitute",
+         {{0, {-3000}}, {3, {1}}},
+         {"setData 1 @0: -3000", "setData 2 @1: -4000 -4000", "setData 1 @3: 1"}},
+        {"gap of 9999 is filled",
+         {{0, {1}}, {10000, {2}}},
+         {"setData 1 @0: 1",
+          "setData 9999 @1: -1000 -1000 -1000 -1000 -1000 -1000 -1000 -1000 -1000 -1000 -1000 -1000 -1000 -1000 -1000 "
+          "-1000",
+          "setData 1 @10000: 2"}},
         {"gap of 10000 is not", {{0, {1}}, {10001, {2}}}, {"setData 1 @0: 1", "setData 1 @10001: 2"}},
         {"a block before the expected position passes, and the expectation follows it",
          {{0, ramp(5)}, {2, {9}}, {4, {8}}},
          {"setData 5 @0: 0 1 2 3 4", "setData 1 @2: 9", "setData 1 @3: -1000", "setData 1 @4: 8"}},
-        {"the lowest word keeps the substitute in range", {{0, {INT_MIN}}, {2, {0}}},
+        {"the lowest word keeps the substitute in range",
+         {{0, {INT_MIN}}, {2, {0}}},
          {QStringLiteral("setData 1 @0: %1").arg(INT_MIN), QStringLiteral("setData 1 @1: %1").arg(INT_MIN),
           "setData 1 @2: 0"}},
     };

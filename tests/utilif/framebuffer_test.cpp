@@ -63,6 +63,13 @@ TEST(FrameBuffer_Geometry, LengthAndModeFollowMetadata)
         {"no range yet", 3, 0, 10, 0, 0},
         {"negative range", 2, -5, 0, 0, 0},
     };
+    // A change of order re-shapes the frame: forBack doubles the words of each row.
+    FrameBuffer changed;
+    setGeometry(changed, 3, 4, 6);
+    changed.setMetaData(0x2003, 3);
+    changed.setMetaData(0x2001, 4);
+    EXPECT_EQ(changed.frameLength(), 24);
+    EXPECT_EQ(changed.linesPerFrame(), 3);
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.name);
