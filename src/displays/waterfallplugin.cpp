@@ -29,6 +29,7 @@
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <new>
@@ -71,6 +72,12 @@ QString fileUnit(int code, double* factor)
         *factor *= 1e9;
     }
     return unit;
+}
+
+// Physical coordinates far outside the int range (a huge length over few pixels) saturate instead of wrapping.
+int physInt(double v)
+{
+    return int(qBound(double(INT_MIN), v, double(INT_MAX)));
 }
 
 QByteArray fmtG9(double v)
@@ -566,10 +573,9 @@ QPoint WaterfallPlugin::pixelToPhys(QPoint p, bool rotate) const
     const double sy = (meta.physY >= 1 && meta.rangeY >= 1) ? double(meta.physY) / meta.rangeY : 1.0;
     const double dx = (p.x() - (meta.rangeX - 1) * 0.5) * sx;
     const double dy = ((meta.rangeY - 1) * 0.5 - p.y()) * sy;
-    if (!rotate)
-        return QPoint(int(dx) + meta.offsetX, int(dy) + meta.offsetY);
-    return QPoint(int(dx * meta.cosRot - dy * meta.sinRot) + meta.offsetX,
-                  int(dx * meta.sinRot + dy * meta.cosRot) + meta.offsetY);
+    const double x = rotate ? dx * meta.cosRot - dy * meta.sinRot : dx;
+    const double y = rotate ? dx * meta.sinRot + dy * meta.cosRot : dy;
+    return QPoint(physInt(std::trunc(x) + meta.offsetX), physInt(std::trunc(y) + meta.offsetY));
 }
 
 QRect WaterfallPlugin::pixelToPhys(QRect r, bool rotate) const
@@ -897,7 +903,8 @@ void WaterfallPlugin::updateGauge()
     int barPixels = 0;
     if (meta.physX > 0) {
         const int m = magnification;
-        const int pixels = m >= 1 ? meta.rangeX * m : (meta.rangeX + std::abs(m) / 2) / std::abs(m);
+        const qint64 shown = m >= 1 ? qint64(meta.rangeX) * m : (meta.rangeX + std::abs(m) / 2) / std::abs(m);
+        const int pixels = int(qMin<qint64>(shown, INT_MAX));
         char prefix = ' ';
         double unitFactor = 1.0;
         const QString unit = algoGetBaseUnit(meta.unitX, &prefix, &unitFactor);

@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <gtest/gtest.h>
+#include <climits>
 #include <memory>
 
 namespace {
@@ -210,6 +211,11 @@ TEST(WaterfallPlugin_Properties, RangesRotationUnitsAndOutOfMemory)
     EXPECT_EQ(p->getWaterfall()->getGradationEnd(), 1000);
     p->setDataScanSpeed(1500);
     EXPECT_EQ(rec->count(QStringLiteral("setDataScanSpeed")), 0);
+
+    // A huge length over few pixels saturates the physical coordinates instead of wrapping them.
+    p->setDataPhysX(2000000000);
+    EXPECT_EQ(p->pixelToPhys(QPoint(100000, 0), false).x(), INT_MAX);
+    EXPECT_EQ(p->pixelToPhys(QPoint(-100000, 0), false).x(), INT_MIN);
 }
 
 TEST(WaterfallPlugin_Options, OptionsChangeTheDisplay)
