@@ -13,10 +13,10 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QDir>
-#include <QImage>
 #include <QElapsedTimer>
-#include <QSignalSpy>
+#include <QImage>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
