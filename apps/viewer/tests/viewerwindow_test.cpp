@@ -65,6 +65,16 @@ template <typename F> bool waitFor(F done, int ms = 10000)
     return true;
 }
 
+::testing::AssertionResult loadDemo(ViewerWindow& w)
+{
+    ViewerLayout layout;
+    QString error;
+    if (!LayoutFile::parse(LayoutFile::demoLayout(), QStringLiteral("demo"), &layout, &error) ||
+        !w.loadLayout(layout, &error))
+        return ::testing::AssertionFailure() << qPrintable(error);
+    return ::testing::AssertionSuccess();
+}
+
 quint16 freePort()
 {
     QTcpServer probe;
@@ -207,12 +217,8 @@ TEST(ViewerWindow, LayoutSeedsOnlySettingsNotStoredYet)
 TEST(ViewerWindow, DemoStoresEveryDisplay)
 {
     QTemporaryDir dir;
-    ViewerLayout layout;
-    QString error;
-    ASSERT_TRUE(LayoutFile::parse(LayoutFile::demoLayout(), QStringLiteral("demo"), &layout, &error))
-        << qPrintable(error);
     ViewerWindow w;
-    ASSERT_TRUE(w.loadLayout(layout, &error)) << qPrintable(error);
+    ASSERT_TRUE(loadDemo(w));
     w.setSnapshotDir(dir.path());
     w.show();
     SimServer sim;
@@ -288,12 +294,8 @@ TEST(ViewerWindow, GlobalStoreNowStoresAllGroupsAndCountsOn)
 
 TEST(ViewerWindow, MenusListCatalogueAndDetachDisplays)
 {
-    ViewerLayout layout;
-    QString error;
-    ASSERT_TRUE(LayoutFile::parse(LayoutFile::demoLayout(), QStringLiteral("demo"), &layout, &error))
-        << qPrintable(error);
     ViewerWindow w;
-    ASSERT_TRUE(w.loadLayout(layout, &error)) << qPrintable(error);
+    ASSERT_TRUE(loadDemo(w));
 
     w.showCatalogue();
     auto* table = w.findChild<QTableWidget*>();
