@@ -10,8 +10,7 @@
 #include <numeric>
 #include <vector>
 
-namespace
-{
+namespace {
 constexpr int blockWords = 1019;
 constexpr int lineWords = 4096; // frames end inside blocks, so the channel splits some of them
 
@@ -51,8 +50,7 @@ static void BM_ChannelSendData(benchmark::State& state)
     channel.addPage(&page);
     const std::vector<int> words = block();
     int index = 0;
-    for (auto _ : state)
-    {
+    for (auto _ : state) {
         channel.sendData(words.data(), blockWords, index);
         index = (index + blockWords) % (1 << 30);
     }
@@ -67,8 +65,7 @@ static void BM_MemcpyBlock(benchmark::State& state)
     const std::vector<int> words = block();
     std::vector<int> target(lineWords);
     int offset = 0;
-    for (auto _ : state)
-    {
+    for (auto _ : state) {
         // The same bytes into a line-sized ring, as the frame buffer does.
         const int n = std::min(blockWords, lineWords - offset);
         std::memcpy(target.data() + offset, words.data(), size_t(n) * sizeof(int));

@@ -50,12 +50,9 @@ void Channel::fireStoreTrigger()
 
 void Channel::sendData(const int* data, int count, int index)
 {
-    try
-    {
+    try {
         distributeData(data, count, index);
-    }
-    catch (const OomError&)
-    {
+    } catch (const OomError&) {
         outOfMemory();
     }
 }
@@ -64,8 +61,9 @@ void Channel::distributeData(const int* data, int count, int index)
 {
     if (stopped)
         return;
-    if (count <= 0)
-    {
+    if (!data)
+        count = 0;
+    if (count <= 0) {
         if (samplesSinceTrigger != 0)
             fireStoreTrigger();
         if (buffer->savePermCsv(data, 0, index) >= FrameBuffer::saveFailed)
@@ -77,8 +75,7 @@ void Channel::distributeData(const int* data, int count, int index)
     // A copy (no allocation): a plug-in may make its page leave the channel while it handles the data.
     const QList<ViewPage*> targets = pages;
     int remaining = count;
-    while (remaining > 0)
-    {
+    while (remaining > 0) {
         const int rest = qMax(buffer->addData(data, remaining, index), 0);
         const int taken = remaining - rest;
         for (ViewPage* page : targets)
@@ -114,15 +111,12 @@ void Channel::sendDataOdd(const int* data, int byteCount, int index)
 
 void Channel::sendMetadata(int code, int value)
 {
-    try
-    {
+    try {
         if (!stopped)
             for (GPlugin* head : receivers())
                 sendSingleMetadata(head, code, value);
         buffer->setMetaData(code, value);
-    }
-    catch (const OomError&)
-    {
+    } catch (const OomError&) {
         outOfMemory();
     }
 }
@@ -131,39 +125,81 @@ void Channel::sendSingleMetadata(GPlugin* plugin, int code, int value)
 {
     if (!plugin)
         return;
-    switch (code)
-    {
-    case 0x2001: plugin->setDataOrder(GPlugin::DataOrder(value)); break;
-    case 0x2002: plugin->setDataRangeX(value); break;
-    case 0x2003: plugin->setDataRangeY(value); break;
-    case 0x2004: plugin->setDataPhysX(value); break;
-    case 0x2005: plugin->setDataPhysY(value); break;
-    case 0x2006: plugin->setDataOffsetX(value); break;
-    case 0x2007: plugin->setDataOffsetY(value); break;
-    case 0x2008: plugin->setDataRotation(value); break;
+    switch (code) {
+    case 0x2001:
+        plugin->setDataOrder(GPlugin::DataOrder(value));
+        break;
+    case 0x2002:
+        plugin->setDataRangeX(value);
+        break;
+    case 0x2003:
+        plugin->setDataRangeY(value);
+        break;
+    case 0x2004:
+        plugin->setDataPhysX(value);
+        break;
+    case 0x2005:
+        plugin->setDataPhysY(value);
+        break;
+    case 0x2006:
+        plugin->setDataOffsetX(value);
+        break;
+    case 0x2007:
+        plugin->setDataOffsetY(value);
+        break;
+    case 0x2008:
+        plugin->setDataRotation(value);
+        break;
     case 0x2009:
         // The value names a data group; a number below the group count without an entry sends nothing.
         if (value >= 0 && value < groups->size() && groups->contains(value))
             plugin->setDataTrigger(GPlugin::DataTrigger(groups->value(value).trigger));
         break;
-    case 0x200A: plugin->setDataPhysVal(value); break;
-    case 0x200C: plugin->setDataPhysValNumerator(value); break;
-    case 0x2010: plugin->setDataEncoding(GPlugin::DataEncoding(value)); break;
-    case 0x2011: plugin->setDataBinning(value); break;
-    case 0x2012: plugin->setDataUnitX(value); break;
-    case 0x2013: plugin->setDataUnitVal(value); break;
-    case 0x2014: plugin->setDataOffsetVal(value); break;
-    case 0x2015: plugin->setFixXY(value != 0); break;
-    case 0x2016: plugin->setDataScanSpeed(value); break;
-    case 0x2017: plugin->setDataRangeZ(value); break;
-    case 0x2018: plugin->setDataPhysZ(value); break;
-    case 0x2019: plugin->setDataOffsetZ(value); break;
-    case 0x2020: plugin->setDataUnitZ(value); break;
+    case 0x200A:
+        plugin->setDataPhysVal(value);
+        break;
+    case 0x200C:
+        plugin->setDataPhysValNumerator(value);
+        break;
+    case 0x2010:
+        plugin->setDataEncoding(GPlugin::DataEncoding(value));
+        break;
+    case 0x2011:
+        plugin->setDataBinning(value);
+        break;
+    case 0x2012:
+        plugin->setDataUnitX(value);
+        break;
+    case 0x2013:
+        plugin->setDataUnitVal(value);
+        break;
+    case 0x2014:
+        plugin->setDataOffsetVal(value);
+        break;
+    case 0x2015:
+        plugin->setFixXY(value != 0);
+        break;
+    case 0x2016:
+        plugin->setDataScanSpeed(value);
+        break;
+    case 0x2017:
+        plugin->setDataRangeZ(value);
+        break;
+    case 0x2018:
+        plugin->setDataPhysZ(value);
+        break;
+    case 0x2019:
+        plugin->setDataOffsetZ(value);
+        break;
+    case 0x2020:
+        plugin->setDataUnitZ(value);
+        break;
     case 0x2100:
         if (value != 0)
             plugin->init();
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
@@ -183,12 +219,9 @@ void Channel::setDataGroup(int group)
     dataGroup = group;
     snapshotManager->setDataGroup(group);
     stopped = false;
-    try
-    {
+    try {
         buffer->setActive(it->storeRaw && !it->disabled && !it->inactive);
-    }
-    catch (const OomError&)
-    {
+    } catch (const OomError&) {
         outOfMemory();
     }
 }
@@ -206,12 +239,9 @@ void Channel::addPage(ViewPage* page)
     pages.append(page);
     if (stopped || !page->getReceiver())
         return;
-    try
-    {
+    try {
         replayFrameInt(page->getReceiver());
-    }
-    catch (const OomError&)
-    {
+    } catch (const OomError&) {
         outOfMemory();
     }
 }
@@ -236,12 +266,9 @@ void Channel::replayFrame(GPlugin* receiver)
     if (!pendingReplay.contains(receiver))
         pendingReplay.append(receiver);
     QTimer::singleShot(0, this, [this] {
-        try
-        {
+        try {
             replayFrameInt();
-        }
-        catch (const OomError&)
-        {
+        } catch (const OomError&) {
             outOfMemory();
         }
     });
@@ -253,8 +280,7 @@ void Channel::replayFrameInt(GPlugin* receiver)
         pendingReplay.append(receiver);
     // Taken first: a receiver may ask for another replay while this one runs.
     const QList<QPointer<GPlugin>> list = std::exchange(pendingReplay, {});
-    for (const QPointer<GPlugin>& target : list)
-    {
+    for (const QPointer<GPlugin>& target : list) {
         if (!target)
             continue;
         target->init();
@@ -286,30 +312,23 @@ bool Channel::ascMatrix() const
 void Channel::outOfMemory()
 {
     stopped = true;
-    try
-    {
+    try {
         buffer->setActive(false);
+    } catch (const OomError&) {
     }
-    catch (const OomError&)
-    {
-    }
-    emit statusChanged(QStringLiteral("Not enough memory available.\nStopped data channel %1 (#%2).")
-                           .arg(getName())
-                           .arg(number),
-                       -1, 2);
+    emit statusChanged(
+        QStringLiteral("Not enough memory available.\nStopped data channel %1 (#%2).").arg(getName()).arg(number), -1,
+        2);
 }
 
 bool Channel::startLogging(QString fileName, QString* message)
 {
     QString text;
     bool ok;
-    if (fileName.isEmpty())
-    {
+    if (fileName.isEmpty()) {
         ok = buffer->startPermCsv(QString(), QByteArray()) < FrameBuffer::saveFailed;
         text = QStringLiteral("Finished continous output");
-    }
-    else
-    {
+    } else {
         // Claimed at once: the log appends, and must never continue somebody else's file.
         const QString full = SnapshotMgr::reserveFilename(fileName, QStringLiteral("csv"), QStringLiteral("log"));
         ok = !full.isEmpty() && buffer->startPermCsv(full, latin1Title()) < FrameBuffer::saveFailed;
@@ -353,20 +372,17 @@ bool Channel::saveSnapshot(QString baseName, int formats, const SnapshotBuffer* 
             QFile::remove(lastName); // only our empty claim or nothing is there: the writer never replaces on failure
         wrote = true;
     };
-    if (formats & SnapshotMgr::typeAsciiRaw)
-    {
+    if (formats & SnapshotMgr::typeAsciiRaw) {
         if (mode == 1)
             write(QStringLiteral("csv"), QString(), [&](const QString& n) { return frame.saveLineCsv(n, title); });
-        else if (mode == 2)
-        {
+        else if (mode == 2) {
             write(QStringLiteral("asc"), QStringLiteral("fwd"),
                   [&](const QString& n) { return frame.saveFrameAsc(n, title, true, matrix); });
             write(QStringLiteral("asc"), QStringLiteral("bwd"),
                   [&](const QString& n) { return frame.saveFrameAsc(n, title, false, matrix); });
         }
     }
-    if ((formats & SnapshotMgr::typeBinaryRaw) && mode == 2)
-    {
+    if ((formats & SnapshotMgr::typeBinaryRaw) && mode == 2) {
         write(QStringLiteral("bcrf"), QStringLiteral("fwd"),
               [&](const QString& n) { return frame.saveFrameBcr(n, title, true); });
         write(QStringLiteral("bcrf"), QStringLiteral("bwd"),
@@ -377,11 +393,9 @@ bool Channel::saveSnapshot(QString baseName, int formats, const SnapshotBuffer* 
     // success), and so does a request of types this frame has none of.
     const bool silent = (wrote && mode == 1 && (formats & SnapshotMgr::typeBinaryRaw)) ||
                         (!wrote && (formats & (SnapshotMgr::typeAsciiRaw | SnapshotMgr::typeBinaryRaw)));
-    if (message)
-    {
+    if (message) {
         message->clear();
-        if (!silent || !ok)
-        {
+        if (!silent || !ok) {
             if (ok)
                 *message = QStringLiteral("Frame written to ") + lastName;
             else

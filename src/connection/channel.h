@@ -23,8 +23,7 @@ class ViewPage;
 class ChannelSnBuffer : public SnapshotBuffer
 {
 public:
-    explicit ChannelSnBuffer(const FrameBuffer& source, const QByteArray& title = QByteArray(),
-                             bool ascMatrix = false);
+    explicit ChannelSnBuffer(const FrameBuffer& source, const QByteArray& title = QByteArray(), bool ascMatrix = false);
     ~ChannelSnBuffer() override;
     const FrameBuffer& frame() const { return *buffer; }
     QByteArray title() const { return fileTitle; }

@@ -12,16 +12,13 @@ struct DataGroup
     {
         int group = -1;
         int fragment = -1;
-        bool operator==(const FragDGroupId& other) const
-        {
-            return group == other.group && fragment == other.fragment;
-        }
+        bool operator==(const FragDGroupId& other) const { return group == other.group && fragment == other.fragment; }
     };
 
-    QString label;                      // the host's identifier of the group; not read by the library
-    QString description;                // the host's longer text; not read by the library
-    QString name;                       // shown in channel descriptions
-    QString tag;                        // first part of snapshot file names of pages that show the group
+    QString label;       // the host's identifier of the group; not read by the library
+    QString description; // the host's longer text; not read by the library
+    QString name;        // shown in channel descriptions
+    QString tag;         // first part of snapshot file names of pages that show the group
     int groupNumber = 0;
     int trigger = 0;                    // GPlugin::DataTrigger delivered for metadata 0x2009
     bool storeRaw = true;               // the group's raw frames are kept and take part in snapshots
@@ -32,13 +29,13 @@ struct DataGroup
     quint8 groupSelectMode = 0;         // channel select mode of a page that follows the group; non-zero shows it
     bool showSource = false;
     bool showAverage = false;
-    bool sampleTime = false;            // the group has a sample time (descriptions show the period)
+    bool sampleTime = false; // the group has a sample time (descriptions show the period)
     bool disabled = false;
-    bool showNumber = true;             // parts of a channel description
+    bool showNumber = true; // parts of a channel description
     bool showName = true;
     bool showSignal = false;
     bool showGroup = true;
-    bool inactive = false;              // the group is switched off
-    QString comment;                    // not read by the library
-    int userData = 0;                   // copied with the group, not read
+    bool inactive = false; // the group is switched off
+    QString comment;       // not read by the library
+    int userData = 0;      // copied with the group, not read
 };

@@ -25,8 +25,7 @@
 QList<SnapshotMgr*> SnapshotMgr::_snapshotList;
 const bool* SnapshotMgr::_backgroundSwitch = nullptr;
 
-namespace
-{
+namespace {
 const char* const typeToolTips[5] = {
     "Create graphical snapshot files.",
     "Create file in ASCII format (CSV/ASC) from raw data.",
@@ -59,8 +58,7 @@ SnapshotMgr::SnapshotMgr(QString name, const GPlugin::PrefData* prefs, SnapshotP
       typesSetting(this, QStringLiteral("SnapshotTypes"), name, true, "1changeSetting(QString,QString)", "255"),
       groupName(name), channel(channel), prefs(prefs ? prefs : &GPlugin::dfltPrefs), provider(provider)
 {
-    for (int i = 0; i < 5; ++i)
-    {
+    for (int i = 0; i < 5; ++i) {
         typeBoxes[i] = new QCheckBox(QString::fromLatin1(typeCaptions[i]));
         typeBoxes[i]->setToolTip(QString::fromLatin1(typeToolTips[i]));
         typeBoxes[i]->hide();
@@ -83,8 +81,7 @@ SnapshotMgr::~SnapshotMgr()
     _snapshotList.removeOne(this);
     actions.clear();
     // Their end events die with this object; the threads must not post to it afterwards.
-    for (SnapshotThread* thread : threads)
-    {
+    for (SnapshotThread* thread : threads) {
         thread->wait();
         delete thread;
     }
@@ -170,14 +167,12 @@ QString SnapshotMgr::completeFilename(QString baseName, QString extension, QStri
     const QString path = QFileInfo(QDir::fromNativeSeparators(name)).absoluteFilePath();
     const int dirEnd = path.lastIndexOf(QLatin1Char('/')) + 1;
     int insertAt = path.indexOf(QLatin1Char('-'), dirEnd);
-    if (insertAt < 0)
-    {
+    if (insertAt < 0) {
         insertAt = path.indexOf(QLatin1Char('.'), dirEnd);
         if (insertAt < 0)
             insertAt = path.size();
     }
-    for (int n = 0; n < 1000; ++n)
-    {
+    for (int n = 0; n < 1000; ++n) {
         QString candidate = path;
         if (n > 0)
             candidate.insert(insertAt, QStringLiteral("[%1]").arg(n));
@@ -190,8 +185,7 @@ QString SnapshotMgr::completeFilename(QString baseName, QString extension, QStri
 QString SnapshotMgr::reserveFilename(QString baseName, QString extension, QString suffix)
 {
     // Another store may claim the same candidate between the check and the creation: try again then.
-    for (int attempt = 0; attempt < 16; ++attempt)
-    {
+    for (int attempt = 0; attempt < 16; ++attempt) {
         const QString name = completeFilename(baseName, extension, suffix);
         if (name.isEmpty())
             return name;
@@ -245,8 +239,7 @@ void SnapshotMgr::setSecondaryTriggerReaction(const ActionDescriptor& descriptor
 
 void SnapshotMgr::clearTriggerReaction(SnapshotRequester* requester, StoreTrigger trigger, StoreAction action)
 {
-    for (int i = actions.size() - 1; i >= 0; --i)
-    {
+    for (int i = actions.size() - 1; i >= 0; --i) {
         const ActionDescriptor& d = actions.at(i);
         qCDebug(lcSnapshot) << "ActionList trg" << d.trigger << " Act " << d.action;
         if (d.requester == requester && (trigger == trgNone || d.trigger == trigger) &&
@@ -262,15 +255,12 @@ void SnapshotMgr::executeTrigger(int trigger, int parameter)
     QList<ActionDescriptor> deferred;
     bool fired = false;
     firing = true;
-    for (int i = 0; i < actions.size();)
-    {
-        if (actions.at(i).trigger != key)
-        {
+    for (int i = 0; i < actions.size();) {
+        if (actions.at(i).trigger != key) {
             ++i;
             continue;
         }
-        if (!fired)
-        {
+        if (!fired) {
             fired = true;
             updateIndicators();
         }
@@ -286,8 +276,7 @@ void SnapshotMgr::executeTrigger(int trigger, int parameter)
             break;
         if (d.action == actStoreOnce || d.action == actArmOnce)
             actions.removeAt(i);
-        else
-        {
+        else {
             actions[i].sequence = d.sequence;
             ++i;
         }
@@ -330,19 +319,14 @@ bool SnapshotMgr::makeSnapshot(const ActionDescriptor& d)
         return false;
     if (!provider)
         return true;
-    if (backgroundStorage())
-    {
+    if (backgroundStorage()) {
         SnapshotBuffer* copy = nullptr;
-        try
-        {
+        try {
             copy = provider->snapshotData(d.types);
-        }
-        catch (const OomError&)
-        {
+        } catch (const OomError&) {
             provider->postMessage(QStringLiteral("Can't store in background task - not enough memory"), -1, 2);
         }
-        if (copy)
-        {
+        if (copy) {
             auto* thread = new SnapshotThread(this, provider, baseName, d.types, copy);
             threads.append(thread);
             thread->start();
@@ -373,8 +357,7 @@ void SnapshotMgr::customEvent(QEvent* event)
 bool SnapshotMgr::startContinousStore(bool start, QString tag, int sequence)
 {
     QString baseName;
-    if (start && (typesSetting.toInt() & typeContinuous))
-    {
+    if (start && (typesSetting.toInt() & typeContinuous)) {
         baseName = makeBasename(snapshotDirectory(), getFullName(), tag, sequence);
         if (baseName.isEmpty())
             return false;
@@ -396,24 +379,20 @@ bool SnapshotMgr::checkSnapshotName()
     nameChecked = true;
     checkedName = full;
     bool valid = true;
-    for (const QChar ch : full)
-    {
+    for (const QChar ch : full) {
         const ushort u = ch.unicode();
         const bool ok = (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') ||
                         (u >= 128 && ch.isLetterOrNumber()) || QStringLiteral("_-+$=# ").contains(ch);
         if (!ok)
             valid = false;
     }
-    if (valid)
-    {
+    if (valid) {
         QFile test(makeBasename(snapshotDirectory(), full, QStringLiteral("TEST"), 1) + QStringLiteral(".ext"));
         // Only probe a name that is free, so that an existing file of the user is never removed.
-        if (test.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        {
+        if (test.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
             test.close();
             test.remove();
-        }
-        else if (!test.exists())
+        } else if (!test.exists())
             valid = false;
     }
     nameValid = valid;
@@ -488,8 +467,7 @@ QString SnapshotMgr::editName(QWidget* parent, QString prompt)
     SubstitutableWidget::moveDisplaysOnTop(false);
     const int result = dialog.exec();
     SubstitutableWidget::moveDisplaysOnTop(true);
-    if (result == QDialog::Accepted)
-    {
+    if (result == QDialog::Accepted) {
         nameSetting.setValue(edit->text());
         updateDisplay();
     }

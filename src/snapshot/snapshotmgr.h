@@ -53,8 +53,7 @@ public:
         SnapshotRequester* requester = nullptr;
     };
 
-    SnapshotMgr(QString name, const GPlugin::PrefData* prefs, SnapshotProvider* provider, int channel,
-                QObject* parent);
+    SnapshotMgr(QString name, const GPlugin::PrefData* prefs, SnapshotProvider* provider, int channel, QObject* parent);
     /// Waits for the manager's running background stores: they report to it and call its provider.
     ~SnapshotMgr() override;
 

@@ -38,10 +38,8 @@ void SnapshotRequester::setSequenceNumber(int number)
 
 int SnapshotRequester::updateSequenceNumber(int usedNumber)
 {
-    if (global)
-    {
-        if (sequence <= usedNumber)
-        {
+    if (global) {
+        if (sequence <= usedNumber) {
             sequence = usedNumber + 1;
             emit seqNumberChanged(sequence);
         }
@@ -72,14 +70,12 @@ void SnapshotRequester::request(RequestMode mode)
     QList<MgrNode> work;
     int channelParam = -1;
     const int ownChannel = pageChannel();
-    for (const DataGroup::FragDGroupId& entry : groups)
-    {
+    for (const DataGroup::FragDGroupId& entry : groups) {
         const auto it = groupMap->constFind(entry.group);
         if (it == groupMap->constEnd())
             continue;
         const DataGroup& group = *it;
-        for (SnapshotMgr* m : SnapshotMgr::_snapshotList)
-        {
+        for (SnapshotMgr* m : SnapshotMgr::_snapshotList) {
             const int rootGroup = m->getDataGroup();
             const bool unassigned = rootGroup < 0 && !m->getDisplay();
             if (rootGroup != entry.group && !unassigned)
@@ -122,42 +118,31 @@ void SnapshotRequester::requestSingle(SnapshotMgr* m, const DataGroup& group, Re
     };
     bool rearm;
     bool arm = true;
-    if (storeLocal && !storeRetrigger && pageBound)
-    {
+    if (storeLocal && !storeRetrigger && pageBound) {
         rearm = true;
-        if (mode == reqStop)
-        {
+        if (mode == reqStop) {
             clearAll();
             arm = false;
-        }
-        else if (!global)
+        } else if (!global)
             resetSequenceNumber(group.groupNumber);
-    }
-    else
-    {
+    } else {
         rearm = !page && scan;
-        if (mode == reqStop)
-        {
+        if (mode == reqStop) {
             if (group.storeRaw || pageBound)
                 clearAll();
             arm = false;
-        }
-        else
-        {
+        } else {
             if (!global)
                 resetSequenceNumber(group.groupNumber);
-            if (!group.storeRaw && !pageBound)
-            {
+            if (!group.storeRaw && !pageBound) {
                 if (!permanent)
                     return;
                 arm = false;
             }
         }
     }
-    if (arm)
-    {
-        if (mode == reqImmediate)
-        {
+    if (arm) {
+        if (mode == reqImmediate) {
             m->setTriggerReaction(SnapshotMgr::trgImmediate, SnapshotMgr::actStoreOnce, this, tag, sequence);
             return;
         }
@@ -167,13 +152,11 @@ void SnapshotRequester::requestSingle(SnapshotMgr* m, const DataGroup& group, Re
         else
             trigger = SnapshotMgr::triggerKey(SnapshotMgr::trgChannelComplete,
                                               (channelMgr || pageBound) ? m->getInputChannel() : channel);
-        if (mode == reqPermanent && rearm)
-        {
+        if (mode == reqPermanent && rearm) {
             m->setTriggerReaction(trigger, SnapshotMgr::actStoreOnce, this, tag, sequence);
             m->setTriggerReaction(SnapshotMgr::trgExternal, SnapshotMgr::actArmAlways, this, tag, sequence + 1,
                                   trigger);
-        }
-        else
+        } else
             m->setTriggerReaction(trigger, mode == reqDelayed ? SnapshotMgr::actStoreOnce : SnapshotMgr::actStoreAlways,
                                   this, tag, sequence);
         if (mode == reqDelayed)
@@ -197,4 +180,3 @@ void SnapshotRequester::requestPerm(bool on)
 {
     request(on ? reqPermanent : reqStop);
 }
-

@@ -17,8 +17,7 @@ class SnapshotThread : public IThread
     Q_OBJECT
 public:
     /// Takes ownership of `buffer`.
-    SnapshotThread(SnapshotMgr* mgr, SnapshotProvider* provider, QString baseName, int types,
-                   SnapshotBuffer* buffer);
+    SnapshotThread(SnapshotMgr* mgr, SnapshotProvider* provider, QString baseName, int types, SnapshotBuffer* buffer);
     ~SnapshotThread() override;
 
     SnapshotMgr* getManager() const { return mgr; }

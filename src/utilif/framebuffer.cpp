@@ -15,8 +15,7 @@
 #include <limits>
 #include <new>
 
-namespace
-{
+namespace {
 // Metadata codes that shape the frame or the physical values.
 constexpr int codeOrder = 0x2001;
 constexpr int codeRangeX = 0x2002;
@@ -88,19 +87,16 @@ FrameBuffer::FrameBuffer() = default;
 
 FrameBuffer::FrameBuffer(const FrameBuffer& other, bool fullFrame)
     : meta(other.meta), length(other.length), mode(other.mode), lineLen(other.lineLen), lines(other.lines),
-      active(other.active), frameEnded(other.frameEnded), nextPosition(other.nextPosition),
-      ringBase(other.ringBase), frameStart(other.frameStart), completeFrames(other.completeFrames)
+      active(other.active), frameEnded(other.frameEnded), nextPosition(other.nextPosition), ringBase(other.ringBase),
+      frameStart(other.frameStart), completeFrames(other.completeFrames)
 {
     frameTrigger = other.frameTrigger;
     if (!fullFrame && mode != 1)
         return;
-    try
-    {
+    try {
         words = other.words;
         written = other.written;
-    }
-    catch (const std::bad_alloc&)
-    {
+    } catch (const std::bad_alloc&) {
         throw OomError();
     }
 }
@@ -123,13 +119,11 @@ qint64 FrameBuffer::sizeLimit()
 
 qint64 FrameBuffer::computeLength(int order, int rangeX, int rangeY, int* newMode) const
 {
-    if (rangeX <= 0)
-    {
+    if (rangeX <= 0) {
         *newMode = 0;
         return 0;
     }
-    if (order >= orderForFor && order <= orderBackFor)
-    {
+    if (order >= orderForFor && order <= orderBackFor) {
         *newMode = 2;
         const qint64 both = (order == orderForBack || order == orderBackFor) ? 2 : 1;
         return both * rangeX * qMax(rangeY, 1);
@@ -140,8 +134,7 @@ qint64 FrameBuffer::computeLength(int order, int rangeX, int rangeY, int* newMod
 
 void FrameBuffer::setMetaData(int code, int value)
 {
-    if (code == codeOrder || code == codeRangeX || code == codeRangeY)
-    {
+    if (code == codeOrder || code == codeRangeX || code == codeRangeY) {
         const int order = code == codeOrder ? value : meta.value(codeOrder, 0);
         const int rangeX = code == codeRangeX ? value : meta.value(codeRangeX, 0);
         const int rangeY = code == codeRangeY ? value : meta.value(codeRangeY, 0);
@@ -154,20 +147,16 @@ void FrameBuffer::setMetaData(int code, int value)
         const bool geometryChanged =
             newLength != length || newMode != mode || qMax(rangeX, 0) != lineLen || newLines != lines;
         meta.insert(code, value);
-        if (geometryChanged)
-        {
+        if (geometryChanged) {
             const qint64 oldLength = length;
             const int oldMode = mode, oldLine = lineLen, oldLines = lines;
             length = newLength;
             mode = newMode;
             lineLen = qMax(rangeX, 0);
             lines = newLines;
-            try
-            {
+            try {
                 allocate();
-            }
-            catch (const OomError&)
-            {
+            } catch (const OomError&) {
                 length = oldLength;
                 mode = oldMode;
                 lineLen = oldLine;
@@ -185,15 +174,11 @@ void FrameBuffer::allocate()
 {
     std::vector<qint32> newWords;
     std::vector<bool> newWritten;
-    if (active && length > 0)
-    {
-        try
-        {
+    if (active && length > 0) {
+        try {
             newWords.assign(size_t(length), 0);
             newWritten.assign(size_t(length), false);
-        }
-        catch (const std::bad_alloc&)
-        {
+        } catch (const std::bad_alloc&) {
             throw OomError();
         }
     }
@@ -210,12 +195,9 @@ void FrameBuffer::setActive(bool on)
     if (on == active)
         return;
     active = on;
-    try
-    {
+    try {
         allocate();
-    }
-    catch (const OomError&)
-    {
+    } catch (const OomError&) {
         active = false;
         throw;
     }
@@ -227,29 +209,25 @@ int FrameBuffer::addData(const int* data, int count, int index)
     if (count <= 0 || !data)
         return 0;
     const qint64 pos = index < 0 ? nextPosition : qint64(index);
-    if (length <= 0)
-    {
+    if (length <= 0) {
         nextPosition = pos + count;
         return 0;
     }
     const qint64 q = floorMod(pos, length);
     const qint64 n = qMin<qint64>(count, length - q);
     frameStart = pos - q;
-    if (!words.empty())
-    {
+    if (!words.empty()) {
         const qint64 slot = floorMod(pos - ringBase, length);
         const qint64 first = qMin(n, length - slot);
         std::memcpy(words.data() + slot, data, size_t(first) * sizeof(qint32));
         std::fill(written.begin() + slot, written.begin() + slot + first, true);
-        if (first < n)
-        {
+        if (first < n) {
             std::memcpy(words.data(), data + first, size_t(n - first) * sizeof(qint32));
             std::fill(written.begin(), written.begin() + (n - first), true);
         }
     }
     nextPosition = pos + n;
-    if (q + n == length)
-    {
+    if (q + n == length) {
         frameEnded = true;
         ++completeFrames;
     }
@@ -275,12 +253,10 @@ const int* FrameBuffer::getData(int* count, qint64* position)
         return nullptr;
     qint64 first = frameStart;
     qint64 n = nextPosition - frameStart;
-    if (completeFrames > 0)
-    {
+    if (completeFrames > 0) {
         first = nextPosition - length;
         n = length;
-        if (first < 0)
-        {
+        if (first < 0) {
             first = 0;
             n = nextPosition;
         }
@@ -288,8 +264,7 @@ const int* FrameBuffer::getData(int* count, qint64* position)
     if (n <= 0)
         return nullptr;
     const qint64 slot = floorMod(first - ringBase, length);
-    if (slot != 0)
-    {
+    if (slot != 0) {
         std::rotate(words.begin(), words.begin() + slot, words.end());
         std::rotate(written.begin(), written.begin() + slot, written.end());
     }
@@ -326,11 +301,9 @@ std::vector<double> FrameBuffer::framePixels(bool forward, int* voids) const
     const int perRow = (order == orderForBack || order == orderBackFor) ? 2 : 1;
     // Even frames are scanned bottom up and odd frames top down; files hold the top row first.
     const bool oddFrame = length > 0 && nextPosition > 0 && ((nextPosition - 1) / length) % 2 == 1;
-    for (int r = 0; r < h; ++r)
-    {
+    for (int r = 0; r < h; ++r) {
         const int row = oddFrame ? r : h - 1 - r;
-        for (int k = 0; k < perRow; ++k)
-        {
+        for (int k = 0; k < perRow; ++k) {
             const qint64 line = qint64(r) * perRow + k;
             bool fwd;
             if (order == orderForFor)
@@ -343,8 +316,7 @@ std::vector<double> FrameBuffer::framePixels(bool forward, int* voids) const
                 fwd = false;
             if (fwd != forward)
                 continue;
-            for (int c = 0; c < w; ++c)
-            {
+            for (int c = 0; c < w; ++c) {
                 const qint64 slot = floorMod(line * w + c - ringBase, length);
                 if (!written[size_t(slot)])
                     continue;
@@ -361,8 +333,7 @@ int FrameBuffer::saveLineCsv(const QString& fileName, const QByteArray& title) c
 {
     if (!usableTarget(fileName) || !hasWords() || mode != 1)
         return saveFailed;
-    try
-    {
+    try {
         QSaveFile file(fileName);
         if (!file.open(QIODevice::WriteOnly))
             return saveFailed;
@@ -376,8 +347,7 @@ int FrameBuffer::saveLineCsv(const QString& fileName, const QByteArray& title) c
         text += "# Unit of X: " + (physX != 0 ? unitX : QString()).toLatin1() + '\n';
         text += "# Unit of Y: " + unitText(codeUnitVal).toLatin1() + '\n';
         text += "X ; Y\n";
-        for (int c = 0; c < lineLen; ++c)
-        {
+        for (int c = 0; c < lineLen; ++c) {
             const size_t slot = size_t(floorMod(c - ringBase, length));
             if (!written[slot])
                 continue;
@@ -388,9 +358,7 @@ int FrameBuffer::saveLineCsv(const QString& fileName, const QByteArray& title) c
         if (!writeAll(file, text, true))
             return saveFailed;
         return commit(file);
-    }
-    catch (const std::bad_alloc&)
-    {
+    } catch (const std::bad_alloc&) {
         return saveOom;
     }
 }
@@ -399,8 +367,7 @@ int FrameBuffer::saveFrameAsc(const QString& fileName, const QByteArray& title, 
 {
     if (!usableTarget(fileName) || !hasWords() || mode != 2)
         return saveFailed;
-    try
-    {
+    try {
         int voids = 0;
         const std::vector<double> pixels = framePixels(forward, &voids);
         QSaveFile file(fileName);
@@ -421,10 +388,8 @@ int FrameBuffer::saveFrameAsc(const QString& fileName, const QByteArray& title, 
         text += QByteArray("# direction: ") + (forward ? "fwd" : "bwd") + '\n';
         text += "# void pixels: " + QByteArray::number(voids) + '\n';
         text += "# Start of Data:\n";
-        for (int r = 0; r < lines; ++r)
-        {
-            for (int c = 0; c < lineLen; ++c)
-            {
+        for (int r = 0; r < lines; ++r) {
+            for (int c = 0; c < lineLen; ++c) {
                 if (matrix && c > 0)
                     text += "  ";
                 text += num(pixels[size_t(r) * lineLen + c]);
@@ -439,9 +404,7 @@ int FrameBuffer::saveFrameAsc(const QString& fileName, const QByteArray& title, 
         if (!writeAll(file, text, true))
             return saveFailed;
         return commit(file);
-    }
-    catch (const std::bad_alloc&)
-    {
+    } catch (const std::bad_alloc&) {
         return saveOom;
     }
 }
@@ -450,8 +413,7 @@ int FrameBuffer::saveFrameBcr(const QString& fileName, const QByteArray& title, 
 {
     if (!usableTarget(fileName) || !hasWords() || mode != 2)
         return saveFailed;
-    try
-    {
+    try {
         int voids = 0;
         const std::vector<double> pixels = framePixels(forward, &voids);
         QSaveFile file(fileName);
@@ -464,8 +426,7 @@ int FrameBuffer::saveFrameBcr(const QString& fileName, const QByteArray& title, 
         // Gwyddion needs a physical size; without one the pixel pitch is 1.
         double xlength = meta.value(codePhysX, 0) * factorX;
         double ylength = meta.value(codePhysY, 0) * factorX;
-        if (xlength <= 0 || ylength <= 0)
-        {
+        if (xlength <= 0 || ylength <= 0) {
             xlength = lineLen;
             ylength = lines;
         }
@@ -496,8 +457,7 @@ int FrameBuffer::saveFrameBcr(const QString& fileName, const QByteArray& title, 
             return saveFailed;
         QByteArray block;
         block.reserve(1 << 20);
-        for (size_t i = 0; i < pixels.size(); ++i)
-        {
+        for (size_t i = 0; i < pixels.size(); ++i) {
             const float value = float(pixels[i]);
             quint32 bits;
             std::memcpy(&bits, &value, sizeof bits);
@@ -510,17 +470,14 @@ int FrameBuffer::saveFrameBcr(const QString& fileName, const QByteArray& title, 
         if (!writeAll(file, block, true))
             return saveFailed;
         return commit(file);
-    }
-    catch (const std::bad_alloc&)
-    {
+    } catch (const std::bad_alloc&) {
         return saveOom;
     }
 }
 
 int FrameBuffer::startPermCsv(const QString& fileName, const QByteArray& title)
 {
-    if (permFile)
-    {
+    if (permFile) {
         flushPermCsv();
         permFile->close();
         permFile.reset();
@@ -532,8 +489,7 @@ int FrameBuffer::startPermCsv(const QString& fileName, const QByteArray& title)
     if (!file->open(QIODevice::WriteOnly | QIODevice::Append))
         return saveFailed;
     QByteArray head;
-    if (file->size() == 0)
-    {
+    if (file->size() == 0) {
         head = textHeader(title);
         head += "# Unit of Y: raw words\n";
         head += "Index ; Value\n";
@@ -566,25 +522,20 @@ int FrameBuffer::savePermCsv(const int* data, int count, int index)
     if (count <= 0 || !data)
         return saveOk;
     qint64 i = index < 0 ? permIndex : index;
-    try
-    {
+    try {
         QByteArray text;
         text.reserve(count * 16);
-        for (int k = 0; k < count; ++k, ++i)
-        {
+        for (int k = 0; k < count; ++k, ++i) {
             text += QByteArray::number(i);
             text += " ; ";
             text += QByteArray::number(data[k]);
             text += '\n';
         }
-        if (permFile->write(text) != text.size())
-        {
+        if (permFile->write(text) != text.size()) {
             permFailed = true;
             return saveFailed;
         }
-    }
-    catch (const std::bad_alloc&)
-    {
+    } catch (const std::bad_alloc&) {
         return saveOom;
     }
     permIndex = i;

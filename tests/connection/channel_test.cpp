@@ -15,8 +15,7 @@
 #include <numeric>
 #include <vector>
 
-namespace
-{
+namespace {
 /// Records the chain's progress at each store the channel's manager makes.
 class StoreProbe : public SnapshotProvider
 {
@@ -67,6 +66,7 @@ protected:
         snapshotDir = dir.path();
         prefs = GPlugin::dfltPrefs;
         prefs.snapshotDir = &snapshotDir;
+        prefs.ascMatrix = &ascMatrix;
         Channel::_prefs = &prefs;
         SnapshotMgr::setBackgroundSwitch(&background);
         channel = std::make_unique<Channel>(3, nullptr, groups);
@@ -103,6 +103,7 @@ protected:
     QTemporaryDir dir;
     QString snapshotDir;
     bool background = false;
+    bool ascMatrix = false;
     GPlugin::PrefData prefs;
     QMap<int, DataGroup> groups;
     std::unique_ptr<Channel> channel;
@@ -149,10 +150,7 @@ TEST_F(ChannelTest, NewPageGetsStateBeforeNewData)
     const std::vector<int> words = ramp(2500);
     channel->sendData(words.data(), 2500, 0);
     channel->addPage(page.get());
-    const QStringList expected = {"init",
-                                  "setDataOrder 2",
-                                  "setDataRangeX 2500",
-                                  "setDataPhysX 77",
+    const QStringList expected = {"init", "setDataOrder 2", "setDataRangeX 2500", "setDataPhysX 77",
                                   "setDataUnitVal 640"};
     ASSERT_GE(rec->calls.size(), 8);
     EXPECT_EQ(rec->calls.mid(0, 5), expected);
@@ -197,23 +195,38 @@ TEST_F(ChannelTest, MetadataCodesBecomeSetterCalls)
         const char* call; // expected last line, or null for no call
     };
     const Case cases[] = {
-        {0x2001, 4, "setDataOrder 4"},      {0x2002, 10, "setDataRangeX 10"}, {0x2003, 11, "setDataRangeY 11"},
-        {0x2004, 12, "setDataPhysX 12"},    {0x2005, 13, "setDataPhysY 13"},  {0x2006, 14, "setDataOffsetX 14"},
-        {0x2007, 15, "setDataOffsetY 15"},  {0x2008, 16, "setDataRotation 16"},
-        {0x2009, 0, "setDataTrigger 2"},    // group 0 has trigger time
-        {0x2009, 1, nullptr},               // below the group count, but no group 1
-        {0x2009, 3, nullptr},               // equal to the group count
-        {0x2009, 5, nullptr},               // group 5 exists but lies above the count
+        {0x2001, 4, "setDataOrder 4"},
+        {0x2002, 10, "setDataRangeX 10"},
+        {0x2003, 11, "setDataRangeY 11"},
+        {0x2004, 12, "setDataPhysX 12"},
+        {0x2005, 13, "setDataPhysY 13"},
+        {0x2006, 14, "setDataOffsetX 14"},
+        {0x2007, 15, "setDataOffsetY 15"},
+        {0x2008, 16, "setDataRotation 16"},
+        {0x2009, 0, "setDataTrigger 2"}, // group 0 has trigger time
+        {0x2009, 1, nullptr},            // below the group count, but no group 1
+        {0x2009, 3, nullptr},            // equal to the group count
+        {0x2009, 5, nullptr},            // group 5 exists but lies above the count
         {0x2009, -1, nullptr},
-        {0x200A, 17, "setDataPhysVal 17"},  {0x200C, 18, "setDataPhysValNumerator 18"},
-        {0x2010, 1, "setDataEncoding 1"},   {0x2011, 19, "setDataBinning 19"}, {0x2012, 20, "setDataUnitX 20"},
-        {0x2013, 21, "setDataUnitVal 21"},  {0x2014, 22, "setDataOffsetVal 22"}, {0x2015, 5, "setFixXY 1"},
-        {0x2015, 0, "setFixXY 0"},          {0x2016, 23, "setDataScanSpeed 23"}, {0x2017, 24, "setDataRangeZ 24"},
-        {0x2018, 25, "setDataPhysZ 25"},    {0x2019, 26, "setDataOffsetZ 26"}, {0x2020, 27, "setDataUnitZ 27"},
-        {0x2100, 1, "init"},                {0x2100, 0, nullptr},              {0x200B, 1, nullptr},
+        {0x200A, 17, "setDataPhysVal 17"},
+        {0x200C, 18, "setDataPhysValNumerator 18"},
+        {0x2010, 1, "setDataEncoding 1"},
+        {0x2011, 19, "setDataBinning 19"},
+        {0x2012, 20, "setDataUnitX 20"},
+        {0x2013, 21, "setDataUnitVal 21"},
+        {0x2014, 22, "setDataOffsetVal 22"},
+        {0x2015, 5, "setFixXY 1"},
+        {0x2015, 0, "setFixXY 0"},
+        {0x2016, 23, "setDataScanSpeed 23"},
+        {0x2017, 24, "setDataRangeZ 24"},
+        {0x2018, 25, "setDataPhysZ 25"},
+        {0x2019, 26, "setDataOffsetZ 26"},
+        {0x2020, 27, "setDataUnitZ 27"},
+        {0x2100, 1, "init"},
+        {0x2100, 0, nullptr},
+        {0x200B, 1, nullptr},
     };
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         SCOPED_TRACE(QStringLiteral("code %1 value %2").arg(c.code, 0, 16).arg(c.value).toStdString());
         RecordingPlugin plugin;
         channel->sendSingleMetadata(&plugin, c.code, c.value);
@@ -302,20 +315,20 @@ TEST_F(ChannelTest, RawFrameSnapshotsWriteFilesAndMessages)
     EXPECT_TRUE(channel->saveSnapshot(base, 0, nullptr, &message));
     EXPECT_EQ(message, "Frame written to ");
     // The same base again never overwrites: the numbering mark goes before the first hyphen.
-    EXPECT_TRUE(channel->saveSnapshot(base, SnapshotMgr::typeAsciiRaw | SnapshotMgr::typeBinaryRaw, nullptr,
-                                      &message));
+    EXPECT_TRUE(channel->saveSnapshot(base, SnapshotMgr::typeAsciiRaw | SnapshotMgr::typeBinaryRaw, nullptr, &message));
     EXPECT_TRUE(message.isEmpty());
     EXPECT_TRUE(QFileInfo::exists(dir.filePath(QStringLiteral("S_001[1]-Ch.csv"))));
 
-    // A scan: ASC and BCRF pairs, the message names the last file.
+    // A scan: ASC and BCRF pairs, the message names the last file; the host's matrix flag shapes the ASC files.
+    ascMatrix = true;
     scan(2, 2);
     const std::vector<int> frame = ramp(8);
     channel->sendData(frame.data(), 8, 0);
-    EXPECT_TRUE(channel->saveSnapshot(base, SnapshotMgr::typeAsciiRaw | SnapshotMgr::typeBinaryRaw, nullptr,
-                                      &message));
+    EXPECT_TRUE(channel->saveSnapshot(base, SnapshotMgr::typeAsciiRaw | SnapshotMgr::typeBinaryRaw, nullptr, &message));
     for (const char* name : {"S_001-Ch-fwd.asc", "S_001-Ch-bwd.asc", "S_001-Ch-fwd.bcrf", "S_001-Ch-bwd.bcrf"})
         EXPECT_TRUE(QFileInfo::exists(dir.filePath(QLatin1String(name)))) << name;
     EXPECT_EQ(message, "Frame written to " + QDir::toNativeSeparators(dir.filePath("S_001-Ch-bwd.bcrf")));
+    EXPECT_TRUE(readAll(dir.filePath("S_001-Ch-fwd.asc")).endsWith("# Start of Data:\n4  5\n0  1\n"));
 }
 
 TEST_F(ChannelTest, FailedStoreReportsFailure)
@@ -397,8 +410,7 @@ TEST_F(ChannelTest, ProvokedTriggerNeedsACompleteFrame)
     EXPECT_EQ(probe.callsAtStore.size(), 2);
 }
 
-namespace
-{
+namespace {
 /// A display that cannot get memory for the frame the properties describe.
 class GreedyPlugin : public RecordingPlugin
 {

@@ -50,7 +50,10 @@ public:
         *message = QStringLiteral("log ") + baseName;
         return true;
     }
-    void postMessage(QString text, int, int severity) override { messages << QStringLiteral("%1|%2").arg(severity).arg(text); }
+    void postMessage(QString text, int, int severity) override
+    {
+        messages << QStringLiteral("%1|%2").arg(severity).arg(text);
+    }
     void onSnapshotChange() override { ++changes; }
 
     CopyMode copyMode = copyNone;
@@ -58,7 +61,7 @@ public:
     bool complete = false;
     int liveValue = 0;
     SnapshotMgr* mgr = nullptr;
-    QStringList saves;           // direct stores
+    QStringList saves; // direct stores
     std::atomic<int> threadSaves{0};
     QStringList logging;
     QStringList messages;

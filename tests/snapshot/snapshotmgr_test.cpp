@@ -1,20 +1,22 @@
+#include "snapshot/fakeprovider.h"
 #include "snapshot/snapshotmgr.h"
 #include "snapshot/snapshotrequester.h"
-#include "snapshot/fakeprovider.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
 
-namespace
-{
+namespace {
 /// Settings persist by name: every manager of these tests gets a name of its own.
 QString uniqueName(const char* stem)
 {
@@ -72,8 +74,7 @@ TEST(SnapshotMgr_Names, BasenameFormatsTagSequenceAndName)
         {"/tmp/x", "Line", "T", -1, "/tmp/x/T_-01-Line"},
         {"/tmp/x", "", "", 0, "/tmp/x/_000-"},
     };
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
         EXPECT_EQ(SnapshotMgr::makeBasename(QString::fromUtf8(c.dir), QString::fromUtf8(c.name),
                                             QString::fromUtf8(c.tag), c.seq),
@@ -93,19 +94,14 @@ TEST(SnapshotMgr_Names, CompleteFilenameNumbersBeforeTheFirstHyphen)
         const char* expected;
     };
     const Case cases[] = {
-        {nullptr, "y", "CSV", "a", "y-a.csv"},
-        {"x-a.csv", "x", "csv", "a", "x[1]-a.csv"},
-        {"x.csv", "x", "csv", "", "x[1].csv"},
-        {"z.tar.gz", "z", "tar.gz", "", "z[1].tar.gz"},
-        {"plain", "plain", "", "", "plain[1]"},
-        {"my-dir/s.csv", "my-dir/s", "csv", "", "my-dir/s[1].csv"},
+        {nullptr, "y", "CSV", "a", "y-a.csv"},         {"x-a.csv", "x", "csv", "a", "x[1]-a.csv"},
+        {"x.csv", "x", "csv", "", "x[1].csv"},         {"z.tar.gz", "z", "tar.gz", "", "z[1].tar.gz"},
+        {"plain", "plain", "", "", "plain[1]"},        {"my-dir/s.csv", "my-dir/s", "csv", "", "my-dir/s[1].csv"},
         {"x[1]-a.csv", "x", "csv", "a", "x[2]-a.csv"},
     };
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
-        if (c.existing)
-        {
+        if (c.existing) {
             ASSERT_TRUE(touch(d.filePath(QString::fromUtf8(c.existing))));
         }
         EXPECT_EQ(SnapshotMgr::completeFilename(d.filePath(QString::fromUtf8(c.base)), QString::fromUtf8(c.ext),
@@ -146,13 +142,11 @@ TEST_F(SnapshotMgrTest, TriggerKeySelectsTheChannel)
         const char* tag; // the action expected to store, or null
     };
     const Case cases[] = {{5, "t"}, {4, nullptr}, {-1, "u"}, {0, "u"}};
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.parameter);
         provider.saves.clear();
         mgr->executeTrigger(SnapshotMgr::trgChannelComplete, c.parameter);
-        if (!c.tag)
-        {
+        if (!c.tag) {
             EXPECT_TRUE(provider.saves.isEmpty());
             continue;
         }
@@ -226,7 +220,7 @@ TEST_F(SnapshotMgrTest, FullNameGroupAndTypesComeFromTheInput)
     EXPECT_EQ(own->getDataGroup(), 6);
     QWidget** controls = in->getControls();
     static_cast<QCheckBox*>(controls[0])->setChecked(false); // the user drops graphics at the root
-    EXPECT_EQ(in->getRequestedTypes(), 0x1E);                 // the boxes now make the value
+    EXPECT_EQ(in->getRequestedTypes(), 0x1E);                // the boxes now make the value
     EXPECT_EQ(own->getRequestedTypes(), 0x1E);
 }
 
@@ -239,11 +233,10 @@ TEST_F(SnapshotMgrTest, NameCheckAcceptsOnlySafeCharactersInAWritableDirectory)
         bool valid;
     };
     const Case cases[] = {
-        {"Run #3 = A+B", true}, {"$x_y-z", true}, {"Grüße", true}, {"a/b", false}, {"a:b", false},
-        {"a*b", false},         {"", true},
+        {"Run #3 = A+B", true}, {"$x_y-z", true}, {"Grüße", true}, {"a/b", false},
+        {"a:b", false},         {"a*b", false},   {"", true},
     };
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         mgr->setName(QString::fromUtf8(c.name));
         EXPECT_EQ(mgr->checkSnapshotName(), c.valid);
@@ -287,8 +280,8 @@ TEST_F(SnapshotMgrTest, BackgroundStoreWritesFromTheCopyAndReportsOnTheGuiThread
     ASSERT_TRUE(QTest::qWaitFor([&] { return !provider.messages.isEmpty(); }, 10000));
     EXPECT_TRUE(provider.saves.isEmpty());
     EXPECT_EQ(provider.threadSaves.load(), 1);
-    EXPECT_EQ(provider.messages[0], QStringLiteral("0|saved %1 255 11")
-                                        .arg(SnapshotMgr::makeBasename(directory, "M", "b", 2)));
+    EXPECT_EQ(provider.messages[0],
+              QStringLiteral("0|saved %1 255 11").arg(SnapshotMgr::makeBasename(directory, "M", "b", 2)));
     EXPECT_EQ(mgr->runningThreads(), 0);
 
     // A failing store is reported with severity 2.
@@ -318,8 +311,7 @@ TEST_F(SnapshotMgrTest, StoresDirectlyWithoutACopy)
          FakeProvider::copyOom,
          {"2|Can't store in background task - not enough memory", "0|saved " + base + " 255 -1"}},
     };
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         background = c.background;
         FakeProvider provider;
@@ -394,8 +386,7 @@ TEST_F(SnapshotMgrTest, DeletingTheManagerWaitsForItsBackgroundStores)
     FakeProvider provider;
     provider.copyMode = FakeProvider::copyBuffer;
     auto mgr = make(&provider, QStringLiteral("M"));
-    for (int i = 0; i < 3; ++i)
-    {
+    for (int i = 0; i < 3; ++i) {
         mgr->setTriggerReaction(SnapshotMgr::trgImmediate, SnapshotMgr::actStoreOnce, nullptr, QStringLiteral("w"), i);
         mgr->executeTrigger(SnapshotMgr::trgImmediate);
     }
@@ -403,4 +394,31 @@ TEST_F(SnapshotMgrTest, DeletingTheManagerWaitsForItsBackgroundStores)
     EXPECT_EQ(provider.threadSaves.load(), 3);
     QCoreApplication::processEvents(); // the posted end events died with the manager
     EXPECT_TRUE(provider.messages.isEmpty());
+}
+
+TEST_F(SnapshotMgrTest, RenameDialogTakesTheNameOnOkOnly)
+{
+    auto mgr = make(nullptr, QStringLiteral("Before"));
+    struct Case
+    {
+        const char* button;
+        const char* result;
+    };
+    const Case cases[] = {{"Cancel", "Before"}, {"Ok", "After"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.button);
+        QString title;
+        QTimer::singleShot(0, [&] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            ASSERT_NE(dialog, nullptr);
+            title = dialog->windowTitle();
+            dialog->findChild<QLineEdit*>()->setText(QStringLiteral("After"));
+            for (QPushButton* b : dialog->findChildren<QPushButton*>())
+                if (b->text() == QLatin1String(c.button))
+                    b->click();
+        });
+        EXPECT_EQ(mgr->editName(nullptr, QStringLiteral("New name:")), QString::fromLatin1(c.result));
+        EXPECT_EQ(title, "Rename Display");
+        EXPECT_EQ(mgr->getName(), QString::fromLatin1(c.result));
+    }
 }

@@ -10,8 +10,7 @@
 #include <memory>
 #include <vector>
 
-namespace
-{
+namespace {
 QString uniqueName()
 {
     static int n = 0;
@@ -55,8 +54,8 @@ protected:
     SnapshotMgr* channelMgr(int channel, int group)
     {
         providers.push_back(std::make_unique<FakeProvider>());
-        managers.push_back(std::make_unique<SnapshotMgr>(uniqueName(), &prefs, providers.back().get(), channel,
-                                                         nullptr));
+        managers.push_back(
+            std::make_unique<SnapshotMgr>(uniqueName(), &prefs, providers.back().get(), channel, nullptr));
         SnapshotMgr* mgr = managers.back().get();
         mgr->setName(QStringLiteral("Ch%1").arg(channel));
         mgr->setDataGroup(group);
@@ -96,8 +95,7 @@ TEST_F(SnapshotRequesterTest, ScanFlagNeedsTheExactGroupName)
         bool scan;
     };
     const Case cases[] = {{"Scan", true}, {"scan", false}, {"Scans", false}, {"", false}};
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         DataGroup g;
         g.name = QString::fromLatin1(c.name);
@@ -223,8 +221,7 @@ TEST_F(SnapshotRequesterTest, PageServesItsChannelAndItsOwnDisplays)
 {
     QObject owner;
     QVector<Channel*> channels;
-    for (int n = 0; n < 4; ++n)
-    {
+    for (int n = 0; n < 4; ++n) {
         channels.append(new Channel(n, &owner, groups));
         channels[n]->setDataGroup(1);
     }

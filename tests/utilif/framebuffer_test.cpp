@@ -14,8 +14,7 @@
 #include <numeric>
 #include <vector>
 
-namespace
-{
+namespace {
 void setGeometry(FrameBuffer& fb, int order, int rangeX, int rangeY)
 {
     fb.setMetaData(0x2001, order);
@@ -53,15 +52,9 @@ TEST(FrameBuffer_Geometry, LengthAndModeFollowMetadata)
         int length, mode;
     };
     const Case cases[] = {
-        {"cyclic line", 2, 100, 7, 100, 1},
-        {"linear line", 0, 5, 0, 5, 1},
-        {"forFor scan", 3, 4, 3, 12, 2},
-        {"forBack doubles", 4, 4, 3, 24, 2},
-        {"backBack scan", 5, 4, 3, 12, 2},
-        {"backFor doubles", 6, 4, 3, 24, 2},
-        {"scan without lines", 3, 4, 0, 4, 2},
-        {"no range yet", 3, 0, 10, 0, 0},
-        {"negative range", 2, -5, 0, 0, 0},
+        {"cyclic line", 2, 100, 7, 100, 1},    {"linear line", 0, 5, 0, 5, 1},    {"forFor scan", 3, 4, 3, 12, 2},
+        {"forBack doubles", 4, 4, 3, 24, 2},   {"backBack scan", 5, 4, 3, 12, 2}, {"backFor doubles", 6, 4, 3, 24, 2},
+        {"scan without lines", 3, 4, 0, 4, 2}, {"no range yet", 3, 0, 10, 0, 0},  {"negative range", 2, -5, 0, 0, 0},
     };
     // A change of order re-shapes the frame: forBack doubles the words of each row.
     FrameBuffer changed;
@@ -70,8 +63,7 @@ TEST(FrameBuffer_Geometry, LengthAndModeFollowMetadata)
     changed.setMetaData(0x2001, 4);
     EXPECT_EQ(changed.frameLength(), 24);
     EXPECT_EQ(changed.linesPerFrame(), 3);
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FrameBuffer fb;
         setGeometry(fb, c.order, c.rangeX, c.rangeY);
@@ -287,8 +279,7 @@ TEST_F(FrameBufferFiles, BcrfHasTheFixedHeaderAndLittleEndianFloats)
     EXPECT_TRUE(head.contains("\nvoidpixels = 2\n"));
     EXPECT_EQ(head.at(2047), '\0');
     std::vector<float> values;
-    for (int i = 0; i < 6; ++i)
-    {
+    for (int i = 0; i < 6; ++i) {
         const quint32 bits = qFromLittleEndian<quint32>(file.constData() + 2048 + 4 * i);
         float v;
         std::memcpy(&v, &bits, 4);
