@@ -56,6 +56,8 @@ public:
     void setVerticalLines(const QVector<double>& lines);
     void setHorizontalLines(const QVector<double>& lines);
     void setChanged();
+    const QVector<double>& getVerticalLines() const { return verticalLines; }
+    const QVector<double>& getHorizontalLines() const { return horizontalLines; }
     void setStatusWidget(QLabel* label) { statusWidget = label; }
     void setSelectionMode(LineView::SelectionMode mode);
     LineView::SelectionMode getSelectionMode() const { return selMode; }
@@ -133,8 +135,7 @@ protected:
     /// Draws the new segments of `curve`, mapping points with `map` (unit -> pixel). Segments inside one pixel column
     /// are merged into one vertical line from the smallest to the largest pixel they reach, which gives the same
     /// picture as drawing each of them, so a curve of a million points costs about one line per column.
-    template <class Map>
-    void drawMapped(LvCurve& curve, QPainter& painter, Map map);
+    template <class Map> void drawMapped(LvCurve& curve, QPainter& painter, Map map);
     void resetBounds();
 
     QVector<LvCurve*> curves;
@@ -171,8 +172,7 @@ inline int toPix(double v)
 
 } // namespace lineview_detail
 
-template <class Map>
-void LineView::drawMapped(LvCurve& curve, QPainter& painter, Map map)
+template <class Map> void LineView::drawMapped(LvCurve& curve, QPainter& painter, Map map)
 {
     const int n = curve.points.size();
     int i = std::max(curve.drawn, 1);

@@ -45,7 +45,10 @@ const GPlugin::PluginDescriptor parametricDisplay(
     QStringLiteral("Displays two data streams as a parametric curve,\ni.e. the set of points x(t),y(t) ."), 0x1041,
     corrViewFactory);
 
-constexpr double kQuarterOctaveUp = 1.189207115002721;   // 2^(1/4)
+// Curves of ordered data are cut only at this size: a stream whose lines never end (or are announced absurdly long)
+// must not take all memory.
+constexpr int kHardMaxPoints = 1 << 24;
+constexpr double kQuarterOctaveUp = 1.189207115002721;    // 2^(1/4)
 constexpr double kQuarterOctaveDown = 0.8408964152537146; // 2^(-1/4)
 // A server-side marker position is a fraction of 2^31 of 12.5 MHz worth of ticks.
 constexpr double kMarkerScale = 12500000 * 4.656612873077393e-10;
@@ -135,6 +138,11 @@ LineViewPlugin::LineViewPlugin(QWidget* parent, QString name, bool parametric, V
     grid->setRowStretch(0, 1000);
     grid->setColumnStretch(0, 1000);
 
+    // The page may delete our widget before us; from then on data only passes through.
+    connect(pluginWidget, &QObject::destroyed, this, [this] {
+        widgetAlive = false;
+        autoscaleTimer->stop();
+    });
     connect(view, &LineView::selected, this, &LineViewPlugin::onSelChange);
     connect(view, &LineView::selAccepted, this, &LineViewPlugin::onSelAccept);
     connect(view, &LineView::wheelEventReceived, this, &LineViewPlugin::onWheel);
@@ -167,6 +175,7 @@ LineViewPlugin::~LineViewPlugin()
     // The manager refers to us as its provider: it goes first.
     delete snapshotMgr;
     snapshotMgr = nullptr;
+    widgetAlive = false;
     delete pluginWidget.data();
     delete substitute;
 }
@@ -324,8 +333,8 @@ QString LineViewPlugin::getToolTip(const QPoint& p) const
     const QPointF b = view->pixel2Unit(p + QPoint(2, 2));
     // The resolution is what two pixels are worth, so the digits follow the zoom.
     const QString dname = snapshotMgr->getName().isEmpty() ? name : snapshotMgr->getName();
-    return dname + "\nX: " + formatValue(a.x(), meta.unitXText, b.x() - a.x(), 4) + "\nY: " +
-           formatValue(a.y(), meta.unitValText, b.y() - a.y(), 4);
+    return dname + "\nX: " + formatValue(a.x(), meta.unitXText, b.x() - a.x(), 4) +
+           "\nY: " + formatValue(a.y(), meta.unitValText, b.y() - a.y(), 4);
 }
 
 QToolButton* LineViewPlugin::getButton(const QString& toolTip) const
@@ -536,6 +545,10 @@ void LineViewPlugin::runPending()
 
 void LineViewPlugin::setData(const int* data, int count, int index)
 {
+    if (!widgetAlive) {
+        GPlugin::setData(data, count, index);
+        return;
+    }
     runPending();
     if (pendingClear >= 0) {
         emptySlot(pendingClear);
@@ -543,7 +556,8 @@ void LineViewPlugin::setData(const int* data, int count, int index)
     }
     if (synthIndex) {
         index = indexCounter;
-        indexCounter += count;
+        // Wraps to 0 instead of overflowing after 2^31 words.
+        indexCounter = int((quint32(indexCounter) + quint32(std::max(count, 0))) & 0x7fffffffu);
     }
     // Interleaved channels share one x: a group of words per x position.
     const int group = meta.wordsPerValue * meta.channels;
@@ -610,7 +624,10 @@ void LineViewPlugin::setData(const int* data, int count, int index)
             processEol(last);
         }
 
-        if (!meta.hasOrder) {
+        if (meta.hasOrder) {
+            for (LvCurve* c : lines.at(slot))
+                c->truncate(kHardMaxPoints);
+        } else {
             for (LvCurve* c : lines.at(slot)) {
                 if (c->truncate(unsigned(maxPoints)) > 0) {
                     view->finishCurve(false);
@@ -712,6 +729,8 @@ void LineViewPlugin::onMaxPtsChg()
 
 void LineViewPlugin::autoscaleRgY(bool force)
 {
+    if (!widgetAlive)
+        return;
     if (!force && autoscaleClock.isValid() && autoscaleClock.elapsed() <= 400)
         return;
     autoscaleClock.start();
@@ -1422,8 +1441,8 @@ bool LineViewPlugin::saveSnapshot(QString base, int what, const SnapshotBuffer* 
     };
     if (what & SnapshotMgr::typeGraphics) {
         const PrefData* prefs = GPlugin::prefs();
-        const QString format = prefs->graphicType && !prefs->graphicType->isEmpty() ? *prefs->graphicType
-                                                                                   : QStringLiteral("PNG");
+        const QString format =
+            prefs->graphicType && !prefs->graphicType->isEmpty() ? *prefs->graphicType : QStringLiteral("PNG");
         const QString fn = SnapshotMgr::completeFilename(base, format, QString());
         if (fn.isEmpty())
             ok = false;

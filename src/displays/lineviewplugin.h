@@ -189,6 +189,7 @@ protected:
     QTimer* autoscaleTimer = nullptr;
     QElapsedTimer autoscaleClock;
     QPointer<GPluginWidget> pluginWidget;
+    bool widgetAlive = true; // false once the widget (and with it the view) is gone
     SubstituteWidget* substitute = nullptr;
 
     QVector<QVector<LvCurve*>> lines;

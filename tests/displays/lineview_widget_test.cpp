@@ -326,9 +326,10 @@ TEST(LineView_Grid, MarkerLinesAndStatusText)
     view.setVerticalLines({5.0, 50.0});
     view.setHorizontalLines({0.5}); // in label units: 0.5 kV
     const QImage img = view.getPixmap().toImage().convertToFormat(QImage::Format_RGB32);
-    EXPECT_EQ(img.pixel(100, 10), QColor(Qt::cyan).rgb());     // x = 5 at column 100
+    EXPECT_EQ(img.pixel(100, 10), QColor(Qt::cyan).rgb());           // x = 5 at column 100
     EXPECT_EQ(img.pixel(150, 100 - 1 - 50), QColor(Qt::cyan).rgb()); // 500 V at row 49
-    EXPECT_TRUE(status.text().startsWith("X: 0 s   + 1 s/div    Y: 0 kV   + 0.2 kV/div")) << status.text().toStdString();
+    EXPECT_TRUE(status.text().startsWith("X: 0 s   + 1 s/div    Y: 0 kV   + 0.2 kV/div"))
+        << status.text().toStdString();
 }
 
 TEST(LineView_Selection, RangeOutlineIsCutIntoTheMask)
@@ -380,7 +381,9 @@ TEST(LineView_Selection, ZoomIconsAcceptOnlyOnLargeRectangles)
         QPoint end;
         QPoint click;
         int accepted; // 0: the click starts a new rectangle
-    } cases[] = {{{150, 90}, {148, 22}, 1}, {{150, 90}, {52, 22}, 2}, {{150, 90}, {100, 60}, 0},
+    } cases[] = {{{150, 90}, {148, 22}, 1},
+                 {{150, 90}, {52, 22}, 2},
+                 {{150, 90}, {100, 60}, 0},
                  {{60, 30}, {58, 21}, 0}}; // 11x11: too small for icons
     for (const Case& c : cases) {
         SCOPED_TRACE(c.accepted);

@@ -2,8 +2,8 @@
 #include "displays/lineviewplugin.h"
 #include "displays/metahelpers.h"
 #include "displays/scalegraph.h"
-#include "support/recordingplugin.h"
 #include "snapshot/snapshotmgr.h"
+#include "support/recordingplugin.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QToolButton>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -60,8 +61,8 @@ QVector<double> ys(const LvCurve* c)
 
 void mouse(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButtons buttons)
 {
-    QMouseEvent ev(type, pos, w->mapToGlobal(pos), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
-                   buttons, Qt::NoModifier);
+    QMouseEvent ev(type, pos, w->mapToGlobal(pos), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons,
+                   Qt::NoModifier);
     QApplication::sendEvent(w, &ev);
 }
 
@@ -80,9 +81,9 @@ TEST(LvMetaHelpers_Update, DerivesPlacementFromProperties)
         GPlugin::DataOrder order;
         bool hasOrder, reverseOdd, reverseEven;
         int pointsPerCurve;
-    } cases[] = {{GPlugin::linear, false, false, false, 100},  {GPlugin::triggered, true, false, false, 100},
-                 {GPlugin::forBack, true, true, false, 200},   {GPlugin::backBack, true, true, true, 100},
-                 {GPlugin::backFor, true, false, true, 200},   {GPlugin::forFor, true, false, false, 100}};
+    } cases[] = {{GPlugin::linear, false, false, false, 100}, {GPlugin::triggered, true, false, false, 100},
+                 {GPlugin::forBack, true, true, false, 200},  {GPlugin::backBack, true, true, true, 100},
+                 {GPlugin::backFor, true, false, true, 200},  {GPlugin::forFor, true, false, false, 100}};
     for (const Case& c : cases) {
         SCOPED_TRACE(int(c.order));
         LvMetaHelpers m;
@@ -232,6 +233,16 @@ TEST(LineViewPlugin_Data, RollingScrollsAndCutsTheCurve)
     p.feed(ramp(10), 1100);
     EXPECT_EQ(p.curve(0)->points.last().x(), 1099);
     EXPECT_EQ(rec->words.size(), 10);
+}
+
+TEST(LineViewPlugin_Data, SynthIndexCountsTheWords)
+{
+    Plugin p;
+    p->setRolling(true);
+    p->setOption("synthindex", "1");
+    p.feed({1, 2, 3}, 500); // the given index is replaced
+    p.feed({4, 5}, 0);
+    EXPECT_EQ(xs(p.curve(0)), (QVector<double>{0, 1, 2, 3, 4}));
 }
 
 TEST(LineViewPlugin_Data, ForBackLinesShareACurveInReverse)
@@ -532,6 +543,30 @@ TEST(LineViewPlugin_Selection, ZoomRectangleZoomsInByIconAndOutByAccept)
     EXPECT_DOUBLE_EQ(in.height(), r2.height());
 }
 
+TEST(LineViewPlugin_Ranges, WheelZoomsTheManualAxesAroundThePointer)
+{
+    Plugin p;
+    LineView* v = p->getView();
+    auto wheel = [&](int delta) {
+        const QPoint at(100, 60);
+        QWheelEvent ev(at, v->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                       Qt::NoScrollPhase, false);
+        QApplication::sendEvent(v, &ev);
+        return ev.isAccepted();
+    };
+    p->setOption("fixedyscale", "0 100");
+    p->setXManual(false);
+    v->getPixmap();
+    const double yAt = v->pixel2Unit(QPoint(100, 60)).y();
+    EXPECT_TRUE(wheel(120));
+    QRectF w = v->getWindow(false);
+    EXPECT_NEAR(w.height(), 100 * 1.189207115002721, 1e-9);
+    // The value under the pointer stays where it was (relative to the window).
+    EXPECT_NEAR((yAt - w.y()) / w.height(), (yAt - 0) / 100, 1e-12);
+    p->onRgYModeChg(LineViewPlugin::yAuto);
+    EXPECT_FALSE(wheel(-120)); // neither axis manual: the event is not used
+}
+
 TEST(LineViewPlugin_Partners, StopAllAndClearAllReachTheFollowers)
 {
     Plugin master, follower;
@@ -555,6 +590,18 @@ TEST(LineViewPlugin_Partners, StopAllAndClearAllReachTheFollowers)
     EXPECT_EQ(follower.curve(0)->points.size(), 0);
 }
 
+TEST(LineViewPlugin_Lifetime, DataPassesThroughOnceTheWidgetIsGone)
+{
+    auto* rec = new RecordingPlugin();
+    LineViewPlugin p(nullptr, "gone", false, nullptr);
+    p.setSuccessor(rec);
+    delete p.getWidget(); // a page may delete the widget first
+    const int words[3] = {1, 2, 3};
+    p.setData(words, 3, 0);
+    p.autoscaleRgY(true);
+    EXPECT_EQ(rec->words.size(), 3);
+}
+
 TEST(LineViewPlugin_Commands, FreezeKeepsAReferenceThroughClear)
 {
     Plugin p;
@@ -569,6 +616,26 @@ TEST(LineViewPlugin_Commands, FreezeKeepsAReferenceThroughClear)
     p->clearDisplay(false);
     EXPECT_EQ(p->getReference(), nullptr);
     EXPECT_EQ(p->getView()->getCurves().size(), 1);
+}
+
+TEST(LineViewPlugin_Commands, LineEndAsksForTheVerticalMarker)
+{
+    Plugin p;
+    p->setDataOrder(GPlugin::forFor);
+    p->setDataRangeX(2);
+    p->setOption("verticaladdr", "12");
+    QStringList asked;
+    QObject::connect(p.p.get(), &GPlugin::requestParamSnapshot,
+                     [&](QStringList lines, DataList& data, QString&, QString) {
+                         asked = lines;
+                         data.append(1 << 20);
+                     });
+    p.feed({1, 2}, 0); // one complete line
+    EXPECT_EQ(asked, QStringList{"x:12"});
+    ASSERT_EQ(p->getView()->getVerticalLines().size(), 1);
+    EXPECT_DOUBLE_EQ(p->getView()->getVerticalLines().first(), (1 << 20) * 12500000.0 * 4.656612873077393e-10);
+    p->setOption("horizontallines", "1 2.5 x 3");
+    EXPECT_EQ(p->getView()->getHorizontalLines(), (QVector<double>{1, 2.5, 3}));
 }
 
 TEST(LineViewPlugin_Commands, StatusBarAndToolbarOptions)
@@ -590,7 +657,6 @@ TEST(LineViewPlugin_Commands, StatusBarAndToolbarOptions)
     EXPECT_TRUE(p->getButton("Select X range.")->isHidden());
     p->setOption("displayselectbuttons", "yes"); // not an integer: no effect
     EXPECT_TRUE(p->getButton("Select X range.")->isHidden());
-    p->setOption("horizontallines", "1 2.5 x 3");
     p->setOption("storelocal", "1");
     EXPECT_EQ(p->getSnapshotManager()->getFlag(SnapshotMgr::flagStoreLocal), 1);
     p->setOption("displayyscale", "1");
@@ -647,11 +713,10 @@ TEST(LineViewPlugin_Snapshot, CsvFileInBlocksAndColumns)
     {
         bool columns;
         QStringList data;
-    } cases[] = {
-        {false,
-         {"0 ; 1", "0.333333333 ; 2", "0.666666667 ; 3", "1 ; 4", "# curve 2", "1 ; -1", "0.666666667 ; -2",
-          "0.333333333 ; -3", "# curve 3", "0 ; 7.5", "0.333333333 ; 7.5"}},
-        {true, {"0 ; 1 ;  ; 7.5", "0.333333333 ; 2 ; -3 ; 7.5", "0.666666667 ; 3 ; -2 ; ", "1 ; 4 ; -1 ; "}}};
+    } cases[] = {{false,
+                  {"0 ; 1", "0.333333333 ; 2", "0.666666667 ; 3", "1 ; 4", "# curve 2", "1 ; -1", "0.666666667 ; -2",
+                   "0.333333333 ; -3", "# curve 3", "0 ; 7.5", "0.333333333 ; 7.5"}},
+                 {true, {"0 ; 1 ;  ; 7.5", "0.333333333 ; 2 ; -3 ; 7.5", "0.666666667 ; 3 ; -2 ; ", "1 ; 4 ; -1 ; "}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.columns);
         CsvPrefs prefs(c.columns);

@@ -30,7 +30,8 @@ struct Polar
         const QPoint c = view.getCenter();
         for (int k = 20; k < 90; ++k) {
             const double r = view.getRadius() * k / 100;
-            const QPoint q = c + QPoint(qRound(r * std::sin(deg * M_PI / 180)), -qRound(r * std::cos(deg * M_PI / 180)));
+            const QPoint q =
+                c + QPoint(qRound(r * std::sin(deg * M_PI / 180)), -qRound(r * std::cos(deg * M_PI / 180)));
             n += img.pixel(q) == kGrid.rgb();
         }
         return n;
@@ -64,7 +65,10 @@ TEST(PolarPlot_Geometry, CentreRadiusAndMapping)
     {
         QPointF unit;
         QPoint offset;
-    } cases[] = {{{90, 50}, {50, 0}}, {{0, 30}, {0, -30}}, {{180, 30.9}, {0, 30}}, {{270, 10}, {-10, 0}},
+    } cases[] = {{{90, 50}, {50, 0}},
+                 {{0, 30}, {0, -30}},
+                 {{180, 30.9}, {0, 30}},
+                 {{270, 10}, {-10, 0}},
                  {{45, 100}, {71, -71}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.unit.x());
@@ -121,8 +125,8 @@ TEST(PolarPlot_Grid, SpokesFollowTheDesignModeAndCirclesTheData)
     LvCurve* c = p.view.addCurve(1);
     for (int a = 0; a < 360; a += 10)
         c->points.append(QPointF(a, 20 + a / 4.5));
-    p.view.getPixmap();   // draws the data (bounds 22..100)
-    p.view.setChanged();  // a new grid from those bounds
+    p.view.getPixmap();  // draws the data (bounds 22..100)
+    p.view.setChanged(); // a new grid from those bounds
     EXPECT_GT(p.gridInSector(p.image()), 5);
 }
 
