@@ -27,6 +27,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStyle>
+#include <QThread>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <climits>
@@ -121,6 +122,12 @@ WaterfallPlugin::WaterfallPlugin(QWidget* parent, QString name)
 
 WaterfallPlugin::~WaterfallPlugin()
 {
+    // A background store still calls saveSnapshot on this provider: let it end first.
+    while (snapshotMgr->runningThreads() > 0) {
+        QCoreApplication::sendPostedEvents(snapshotMgr);
+        if (snapshotMgr->runningThreads() > 0)
+            QThread::msleep(2);
+    }
     // The widgets live in the page's widget tree; the plug-in takes them with it.
     delete container.data();
     delete substitute.data();
@@ -637,6 +644,7 @@ void WaterfallPlugin::selectTool(Waterfall::SelectionMode mode, bool on)
             }
         }
         gridDlg->setVisible(mode == Waterfall::GridSelection);
+        accepted.clear(); // a selection made with another tool is not accepted by this one
         acceptButton->setEnabled(false);
         qth_setWidgetColor(frame, selectionColor, false);
         waterfall->setSelectionMode(mode);

@@ -28,9 +28,11 @@ class GPlugin : public QObject
 {
     Q_OBJECT
 public:
-    enum DataOrder { linear = 0, triggered = 1, cyclic = 2, forFor = 3, forBack = 4, backBack = 5, backFor = 6 };
-    enum DataEncoding { Int32Enc = 0, Int16 = 1, coord3d = 2, raw = 3, counter = 4 };
-    enum DataTrigger { noTrigger = 0, scanner = 1, time = 2, spec0 = 3, spec1 = 4, spec2 = 5, spec3 = 6 };
+    // A fixed underlying type: the server may send values beyond the named ones (such as origin 9), which must stay
+    // well-defined values of these types.
+    enum DataOrder : int { linear = 0, triggered = 1, cyclic = 2, forFor = 3, forBack = 4, backBack = 5, backFor = 6 };
+    enum DataEncoding : int { Int32Enc = 0, Int16 = 1, coord3d = 2, raw = 3, counter = 4 };
+    enum DataTrigger : int { noTrigger = 0, scanner = 1, time = 2, spec0 = 3, spec1 = 4, spec2 = 5, spec3 = 6 };
     Q_ENUM(DataOrder)
     Q_ENUM(DataEncoding)
     Q_ENUM(DataTrigger)

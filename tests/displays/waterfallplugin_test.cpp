@@ -17,8 +17,8 @@
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QToolButton>
-#include <gtest/gtest.h>
 #include <climits>
+#include <gtest/gtest.h>
 #include <memory>
 
 namespace {

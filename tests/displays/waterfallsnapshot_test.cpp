@@ -4,10 +4,12 @@
 #include "displays/waterfallsnbuffer.h"
 #include "snapshot/snapshotmgr.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
@@ -153,6 +155,32 @@ TEST_F(WaterfallSnapshot, PngShowsTheFramePixels)
     for (const char* name :
          {"Scan_001[1]-snap-bwd.png", "Scan_001-snap-fwd.png", "Scan_001-snap-fwd.asc", "Scan_001-snap-bwd.asc"})
         EXPECT_TRUE(QFile::exists(dir.filePath(QString::fromLatin1(name)))) << name;
+}
+
+TEST_F(WaterfallSnapshot, BackgroundStoreWritesFromItsCopy)
+{
+    const bool background = true;
+    SnapshotMgr::setBackgroundSwitch(&background);
+    SnapshotMgr* mgr = plugin->getSnapshotManager();
+    QSignalSpy status(plugin.get(), &GPlugin::statusChanged);
+    SnapshotMgr::ActionDescriptor d;
+    d.directory = dir.path();
+    d.fullName = QStringLiteral("bg");
+    d.tag = QStringLiteral("T");
+    d.sequence = 3;
+    d.types = SnapshotMgr::typeCsvDisplayed | SnapshotMgr::typeGraphics;
+    ASSERT_TRUE(mgr->makeSnapshot(d));
+    plugin->init(); // the live frame is cleared at once; the thread writes from its copy
+    QDeadlineTimer deadline(20000);
+    while (mgr->runningThreads() > 0 && !deadline.hasExpired())
+        status.wait(50);
+    SnapshotMgr::setBackgroundSwitch(nullptr);
+    ASSERT_EQ(mgr->runningThreads(), 0);
+    const QString asc = dir.filePath(QStringLiteral("T_003-bg-bwd.asc"));
+    ASSERT_FALSE(status.isEmpty());
+    EXPECT_EQ(status.last().at(0).toString(), QStringLiteral("Snapshot written to ") + QDir::toNativeSeparators(asc));
+    EXPECT_TRUE(readFile(asc).contains("# Start of Data:\n-10\n100\n99\n"));
+    EXPECT_FALSE(QImage(dir.filePath(QStringLiteral("T_003-bg-bwd.png"))).isNull());
 }
 
 TEST_F(WaterfallSnapshot, UnwritableFileIsReported)
