@@ -13,8 +13,8 @@
 
 namespace {
 
+// Frames of 512-word lines: 512 lines (1 MiB, a common scan, in cache) and 8192 lines (16 MiB, beyond the cache).
 constexpr int kLineLength = 512;
-constexpr int kLines = 512; // a 512 x 512 frame, 1 MiB of words
 
 // The end of the chain: takes the blocks and keeps only their size, so the filters' own work is what is measured.
 class Sink : public GPlugin
@@ -29,9 +29,9 @@ public:
     qint64 words = 0;
 };
 
-std::vector<int> noisyFrame()
+std::vector<int> noisyFrame(int lines)
 {
-    std::vector<int> frame(size_t(kLineLength) * kLines);
+    std::vector<int> frame(size_t(kLineLength) * size_t(lines));
     quint32 seed = 12345;
     for (size_t i = 0; i < frame.size(); ++i) {
         seed = seed * 1664525u + 1013904223u;
@@ -42,7 +42,7 @@ std::vector<int> noisyFrame()
 
 template <class F> void runFrames(benchmark::State& state, F* filter)
 {
-    const std::vector<int> frame = noisyFrame();
+    const std::vector<int> frame = noisyFrame(int(state.range(0)));
     for (auto _ : state)
         filter->setData(frame.data(), int(frame.size()), 0);
     state.SetItemsProcessed(state.iterations() * qint64(frame.size()));
@@ -50,7 +50,7 @@ template <class F> void runFrames(benchmark::State& state, F* filter)
 
 void BM_MemcpyFrame(benchmark::State& state)
 {
-    const std::vector<int> frame = noisyFrame();
+    const std::vector<int> frame = noisyFrame(int(state.range(0)));
     std::vector<int> copy(frame.size());
     for (auto _ : state) {
         std::memcpy(copy.data(), frame.data(), frame.size() * sizeof(int));
@@ -90,10 +90,10 @@ void BM_ScanDirectionFilter(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(BM_MemcpyFrame);
-BENCHMARK(BM_UgFilterLinear);
-BENCHMARK(BM_DerivativeFilter);
-BENCHMARK(BM_ScanDirectionFilter);
+BENCHMARK(BM_MemcpyFrame)->Arg(512)->Arg(8192);
+BENCHMARK(BM_UgFilterLinear)->Arg(512)->Arg(8192);
+BENCHMARK(BM_DerivativeFilter)->Arg(512)->Arg(8192);
+BENCHMARK(BM_ScanDirectionFilter)->Arg(512)->Arg(8192);
 
 int main(int argc, char** argv)
 {

@@ -5,8 +5,8 @@
 namespace {
 
 // Options that take a value, accepted as "--opt value" and "--opt=value".
-const char* const valueOptions[] = {"--layout", "--connect", "--run-for", "--screenshot", "--snapshot-dir",
-                                    "--settings"};
+const char* const valueOptions[] = {"--layout",     "--connect",      "--run-for",
+                                    "--screenshot", "--snapshot-dir", "--settings"};
 
 bool takesValue(const QString& name)
 {

@@ -6,15 +6,15 @@
 
 struct ViewerOptions
 {
-    QString layoutFile;      // empty: the built-in demo layout
-    QString connectHost;     // empty: the layout's server, else the in-process simulator
+    QString layoutFile;  // empty: the built-in demo layout
+    QString connectHost; // empty: the layout's server, else the in-process simulator
     quint16 connectPort = 0;
     bool offscreen = false;
-    double runFor = -1;      // seconds; negative: until the window is closed
+    double runFor = -1; // seconds; negative: until the window is closed
     bool storeOnExit = false;
     QString screenshot;
-    QString snapshotDir;     // overrides the layout's snapshot directory
-    QString settingsFile;    // empty: the user's configuration file
+    QString snapshotDir;  // overrides the layout's snapshot directory
+    QString settingsFile; // empty: the user's configuration file
     bool listTypes = false;
     bool help = false;
     bool version = false;

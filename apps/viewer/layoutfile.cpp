@@ -37,13 +37,20 @@ public:
     static QString typeName(const QJsonValue& v)
     {
         switch (v.type()) {
-        case QJsonValue::Null: return QStringLiteral("null");
-        case QJsonValue::Bool: return QStringLiteral("a boolean");
-        case QJsonValue::Double: return QStringLiteral("a number");
-        case QJsonValue::String: return QStringLiteral("a string");
-        case QJsonValue::Array: return QStringLiteral("an array");
-        case QJsonValue::Object: return QStringLiteral("an object");
-        default: return QStringLiteral("undefined");
+        case QJsonValue::Null:
+            return QStringLiteral("null");
+        case QJsonValue::Bool:
+            return QStringLiteral("a boolean");
+        case QJsonValue::Double:
+            return QStringLiteral("a number");
+        case QJsonValue::String:
+            return QStringLiteral("a string");
+        case QJsonValue::Array:
+            return QStringLiteral("an array");
+        case QJsonValue::Object:
+            return QStringLiteral("an object");
+        default:
+            return QStringLiteral("undefined");
         }
     }
 
@@ -133,15 +140,16 @@ public:
     }
 
     // An integer, or one of the given names (whose index is the value).
-    bool readEnum(const QJsonObject& obj, const QString& place, const QString& key, const QStringList& names,
-                  int max, int* out)
+    bool readEnum(const QJsonObject& obj, const QString& place, const QString& key, const QStringList& names, int max,
+                  int* out)
     {
         const QJsonValue v = obj.value(key);
         if (v.isString()) {
             const int index = names.indexOf(v.toString());
             if (index < 0)
-                return fail(member(place, key), QStringLiteral("unknown value \"%1\" (expected an integer or one of: %2)")
-                                                    .arg(v.toString(), names.join(QStringLiteral(", "))));
+                return fail(member(place, key),
+                            QStringLiteral("unknown value \"%1\" (expected an integer or one of: %2)")
+                                .arg(v.toString(), names.join(QStringLiteral(", "))));
             *out = index;
             return true;
         }
@@ -152,8 +160,12 @@ public:
     bool optionText(const QJsonValue& v, const QString& place, QString* out)
     {
         switch (v.type()) {
-        case QJsonValue::String: *out = v.toString(); return true;
-        case QJsonValue::Bool: *out = v.toBool() ? QStringLiteral("1") : QStringLiteral("0"); return true;
+        case QJsonValue::String:
+            *out = v.toString();
+            return true;
+        case QJsonValue::Bool:
+            *out = v.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+            return true;
         case QJsonValue::Double: {
             const double d = v.toDouble();
             if (d == std::floor(d) && std::fabs(d) < 9.0e15)
@@ -203,18 +215,19 @@ public:
         QJsonArray groups;
         if (!readArray(root, QString(), QStringLiteral("groups"), &groups, false))
             return false;
-        static const QStringList triggers = {QStringLiteral("noTrigger"), QStringLiteral("scanner"),
-                                             QStringLiteral("time"),      QStringLiteral("spec0"),
-                                             QStringLiteral("spec1"),     QStringLiteral("spec2"),
-                                             QStringLiteral("spec3")};
+        static const QStringList triggers = {
+            QStringLiteral("noTrigger"), QStringLiteral("scanner"), QStringLiteral("time"), QStringLiteral("spec0"),
+            QStringLiteral("spec1"),     QStringLiteral("spec2"),   QStringLiteral("spec3")};
         static const QStringList boolKeys = {
-            QStringLiteral("storeRaw"),   QStringLiteral("logContinuous"), QStringLiteral("storeLocalDefault"),
-            QStringLiteral("storeRetriggerDefault"), QStringLiteral("anyPage"),  QStringLiteral("showSource"),
-            QStringLiteral("showAverage"), QStringLiteral("sampleTime"),    QStringLiteral("disabled"),
-            QStringLiteral("showNumber"),  QStringLiteral("showName"),      QStringLiteral("showSignal"),
-            QStringLiteral("showGroup"),   QStringLiteral("inactive")};
-        QStringList allowed = {QStringLiteral("number"),  QStringLiteral("label"),   QStringLiteral("description"),
-                               QStringLiteral("name"),    QStringLiteral("tag"),     QStringLiteral("trigger"),
+            QStringLiteral("storeRaw"),          QStringLiteral("logContinuous"),
+            QStringLiteral("storeLocalDefault"), QStringLiteral("storeRetriggerDefault"),
+            QStringLiteral("anyPage"),           QStringLiteral("showSource"),
+            QStringLiteral("showAverage"),       QStringLiteral("sampleTime"),
+            QStringLiteral("disabled"),          QStringLiteral("showNumber"),
+            QStringLiteral("showName"),          QStringLiteral("showSignal"),
+            QStringLiteral("showGroup"),         QStringLiteral("inactive")};
+        QStringList allowed = {QStringLiteral("number"),     QStringLiteral("label"),   QStringLiteral("description"),
+                               QStringLiteral("name"),       QStringLiteral("tag"),     QStringLiteral("trigger"),
                                QStringLiteral("selectMode"), QStringLiteral("comment"), QStringLiteral("userData")};
         allowed += boolKeys;
         for (int i = 0; i < groups.size(); ++i) {
@@ -242,10 +255,10 @@ public:
                 return false;
             d.trigger = trigger;
             d.groupSelectMode = quint8(selectMode);
-            bool* flags[] = {&d.storeRaw,   &d.logContinuous, &d.storeLocalDefault, &d.storeRetriggerDefault,
-                             &d.anyPage,    &d.showSource,    &d.showAverage,       &d.sampleTime,
-                             &d.disabled,   &d.showNumber,    &d.showName,          &d.showSignal,
-                             &d.showGroup,  &d.inactive};
+            bool* flags[] = {&d.storeRaw,  &d.logContinuous, &d.storeLocalDefault, &d.storeRetriggerDefault,
+                             &d.anyPage,   &d.showSource,    &d.showAverage,       &d.sampleTime,
+                             &d.disabled,  &d.showNumber,    &d.showName,          &d.showSignal,
+                             &d.showGroup, &d.inactive};
             for (int k = 0; k < boolKeys.size(); ++k) {
                 if (!readBool(g, place, boolKeys.at(k), flags[k]))
                     return false;
@@ -351,8 +364,9 @@ public:
         if (v.isObject())
             return readPairs(v.toObject(), place, &e.keys, &e.values);
         if (!v.isArray())
-            return fail(place, QStringLiteral("expected an object or an array of [key, value] pairs, found %1")
-                                   .arg(typeName(v)));
+            return fail(
+                place,
+                QStringLiteral("expected an object or an array of [key, value] pairs, found %1").arg(typeName(v)));
         const QJsonArray a = v.toArray();
         for (int i = 0; i < a.size(); ++i) {
             const QString at = element(place, i);
@@ -386,10 +400,10 @@ public:
         if (!readInt(o, place, QStringLiteral("channel"), -1, l.channelCount - 1, &p.channel) ||
             !readInt(o, place, QStringLiteral("group"), -1, 1000000, &p.group) ||
             !readBool(o, place, QStringLiteral("leftAligned"), &p.leftAligned) ||
-            !readEnum(o, place, QStringLiteral("selectMode"),
-                      {QStringLiteral("none"), QStringLiteral("group"), QStringLiteral("all"),
-                       QStringLiteral("byGroup")},
-                      255, &p.selectMode))
+            !readEnum(
+                o, place, QStringLiteral("selectMode"),
+                {QStringLiteral("none"), QStringLiteral("group"), QStringLiteral("all"), QStringLiteral("byGroup")},
+                255, &p.selectMode))
             return false;
         if (p.group >= 0 && !l.groups.contains(p.group))
             return fail(member(place, QStringLiteral("group")),
@@ -568,14 +582,16 @@ QJsonObject plugin(const QString& type, const QString& name, const QList<QPair<Q
 QJsonObject page(const QString& name, int channel, const QJsonArray& chain)
 {
     // The selector lists every channel, so that the demo can be pointed at any stream.
-    return QJsonObject{{QStringLiteral("name"), name}, {QStringLiteral("channel"), channel},
-                       {QStringLiteral("selectMode"), QStringLiteral("all")}, {QStringLiteral("chain"), chain}};
+    return QJsonObject{{QStringLiteral("name"), name},
+                       {QStringLiteral("channel"), channel},
+                       {QStringLiteral("selectMode"), QStringLiteral("all")},
+                       {QStringLiteral("chain"), chain}};
 }
 
 QJsonObject group(int number, const QString& name, const QString& tag, const QString& trigger)
 {
-    return QJsonObject{{QStringLiteral("number"), number}, {QStringLiteral("name"), name},
-                       {QStringLiteral("tag"), tag},       {QStringLiteral("trigger"), trigger},
+    return QJsonObject{{QStringLiteral("number"), number},   {QStringLiteral("name"), name},
+                       {QStringLiteral("tag"), tag},         {QStringLiteral("trigger"), trigger},
                        {QStringLiteral("showNumber"), true}, {QStringLiteral("showName"), false},
                        {QStringLiteral("showSignal"), true}, {QStringLiteral("showGroup"), true}};
 }
@@ -591,7 +607,7 @@ QByteArray LayoutFile::demoLayout()
     if (has("Frame Display")) {
         QJsonObject scan = plugin(QStringLiteral("Frame Display"), QStringLiteral("DemoScan"));
         scan.insert(QStringLiteral("settings"), QJsonObject{{QStringLiteral("ColorCoding"), QStringLiteral("viridis")},
-                                                             {QStringLiteral("Magnification"), 2}});
+                                                            {QStringLiteral("Magnification"), 2}});
         pages.append(page(QStringLiteral("Scan"), 0, {scan}));
     }
     if (has("Line Display 2")) {
@@ -601,20 +617,25 @@ QByteArray LayoutFile::demoLayout()
             pages.append(page(QStringLiteral("Spectrum"), 1,
                               {plugin(QStringLiteral("FFT Data Filter"), QStringLiteral("DemoFFT")),
                                plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoSpectrum"))}));
-        pages.append(page(QStringLiteral("Lines"), 2,
-                          {plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoLines"))}));
+        pages.append(
+            page(QStringLiteral("Lines"), 2, {plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoLines"))}));
+        if (has("Average Filter"))
+            pages.append(page(QStringLiteral("Averaged lines"), 2,
+                              {plugin(QStringLiteral("Average Filter"), QStringLiteral("DemoAverage")),
+                               plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoAveraged"))}));
+
         if (has("Histogram Filter"))
             pages.append(page(QStringLiteral("Events"), 3,
                               {plugin(QStringLiteral("Histogram Filter"), QStringLiteral("DemoHistogram")),
                                plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoEventPlot"))}));
     }
     if (has("Text Display"))
-        pages.append(page(QStringLiteral("Value"), 1,
-                          {plugin(QStringLiteral("Text Display"), QStringLiteral("DemoValue"))}));
+        pages.append(
+            page(QStringLiteral("Value"), 1, {plugin(QStringLiteral("Text Display"), QStringLiteral("DemoValue"))}));
     // Whatever display exists, show the sine with it, so that the demo always has a page.
     if (pages.isEmpty()) {
-        for (const GPlugin::PluginDescriptor* d : GPlugin::_typeList ? *GPlugin::_typeList
-                                                                     : QList<const GPlugin::PluginDescriptor*>()) {
+        for (const GPlugin::PluginDescriptor* d :
+             GPlugin::_typeList ? *GPlugin::_typeList : QList<const GPlugin::PluginDescriptor*>()) {
             if (d->flags & 0x1) {
                 pages.append(page(QStringLiteral("Signal"), 1, {plugin(d->name, QStringLiteral("DemoSignal"))}));
                 break;
@@ -630,8 +651,10 @@ QByteArray LayoutFile::demoLayout()
                     group(2, QStringLiteral("Events"), QStringLiteral("Events"), QStringLiteral("time"))}},
         {QStringLiteral("signals"), QStringLiteral("0=Topography,1=Sine,2=Lines,3=Time tags")},
         {QStringLiteral("preferences"), QJsonObject{{QStringLiteral("ascMatrix"), true}}},
-        {QStringLiteral("window"), QJsonObject{{QStringLiteral("title"), QStringLiteral("Demo")},
-                                               {QStringLiteral("columns"), pages.size() > 4 ? 3 : 2}}},
+        {QStringLiteral("window"),
+         QJsonObject{{QStringLiteral("title"), QStringLiteral("Demo")},
+                     {QStringLiteral("columns"), pages.size() > 4 ? 3 : 2},
+                     {QStringLiteral("arrange"), pages.size() > 9 ? QStringLiteral("tabs") : QStringLiteral("grid")}}},
         {QStringLiteral("pages"), pages}};
     return QJsonDocument(root).toJson();
 }

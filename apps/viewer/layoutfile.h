@@ -54,7 +54,7 @@ struct HostPrefs
 
 struct ViewerLayout
 {
-    QString host;     // empty: no server named (the command line or the embedded simulator decides)
+    QString host; // empty: no server named (the command line or the embedded simulator decides)
     int port = 0;
     bool lossless = false;
     int channelCount = 0;

@@ -166,10 +166,10 @@ int main(int argc, char** argv)
     }
 
     ViewerLayout layout;
-    const bool ok = options.layoutFile.isEmpty()
-                        ? LayoutFile::parse(LayoutFile::demoLayout(), QStringLiteral("<built-in demo layout>"),
-                                            &layout, &error)
-                        : LayoutFile::load(options.layoutFile, &layout, &error);
+    const bool ok =
+        options.layoutFile.isEmpty()
+            ? LayoutFile::parse(LayoutFile::demoLayout(), QStringLiteral("<built-in demo layout>"), &layout, &error)
+            : LayoutFile::load(options.layoutFile, &layout, &error);
     if (!ok) {
         print(stderr, QStringLiteral("orvik-viewer: %1").arg(error));
         return 2;
@@ -177,7 +177,8 @@ int main(int argc, char** argv)
     if (!options.snapshotDir.isEmpty())
         layout.prefs.snapshotDir = options.snapshotDir;
     if (!layout.prefs.snapshotDir.isEmpty() && !QDir().mkpath(layout.prefs.snapshotDir)) {
-        print(stderr, QStringLiteral("orvik-viewer: cannot create the snapshot directory %1").arg(layout.prefs.snapshotDir));
+        print(stderr,
+              QStringLiteral("orvik-viewer: cannot create the snapshot directory %1").arg(layout.prefs.snapshotDir));
         return 2;
     }
 
@@ -192,8 +193,9 @@ int main(int argc, char** argv)
     if (host.isEmpty()) {
         simulator = std::make_unique<SimServer>();
         if (!simulator->listen(0)) {
-            print(stderr, QStringLiteral("orvik-viewer: cannot start the built-in simulator: %1")
-                              .arg(simulator->errorString()));
+            print(
+                stderr,
+                QStringLiteral("orvik-viewer: cannot start the built-in simulator: %1").arg(simulator->errorString()));
             return 1;
         }
         host = QStringLiteral("127.0.0.1");
@@ -203,11 +205,12 @@ int main(int argc, char** argv)
 
     ViewerWindow window;
     window.setEchoStatus(headless);
+    window.setSnapshotDir(options.snapshotDir);
     if (!window.loadLayout(layout, &error)) {
-        print(stderr, QStringLiteral("orvik-viewer: %1: %2")
-                          .arg(options.layoutFile.isEmpty() ? QStringLiteral("<built-in demo layout>")
-                                                            : options.layoutFile,
-                               error));
+        print(stderr,
+              QStringLiteral("orvik-viewer: %1: %2")
+                  .arg(options.layoutFile.isEmpty() ? QStringLiteral("<built-in demo layout>") : options.layoutFile,
+                       error));
         return 2;
     }
     window.connectTo(host, port);

@@ -42,15 +42,14 @@ const char* const severityColour[] = {"", "#b36b00", "#c00000"};
 class SnapshotSettingsDialog : public QDialog
 {
 public:
-    SnapshotSettingsDialog(QWidget* parent, const QString& title, const QList<SnapshotMgr*>& managers)
-        : QDialog(parent)
+    SnapshotSettingsDialog(QWidget* parent, const QString& title, const QList<SnapshotMgr*>& managers) : QDialog(parent)
     {
         setWindowTitle(title);
         auto* layout = new QVBoxLayout(this);
         auto* grid = new QGridLayout;
         layout->addLayout(grid);
-        const char* const headers[] = {"Name", "Graphics", "ASCII raw", "Binary raw", "CSV displayed",
-                                       "Continuous", "Snapshot name"};
+        const char* const headers[] = {"Name",          "Graphics",   "ASCII raw",    "Binary raw",
+                                       "CSV displayed", "Continuous", "Snapshot name"};
         for (int c = 0; c < 7; ++c)
             grid->addWidget(new QLabel(QString::fromLatin1(headers[c]), this), 0, c);
         int row = 1;
@@ -91,16 +90,16 @@ private:
 
 ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent)
 {
-    record = {&prefs.graphicType,  &prefs.snapshotDir, &prefs.ascMatrix,    &prefs.csvFlag,      &prefs.detachOnTop,
-              &prefs.reserved1,    &prefs.reserved2,   &prefs.layoutMargin, &prefs.layoutSpacing};
+    record = {&prefs.graphicType, &prefs.snapshotDir, &prefs.ascMatrix,    &prefs.csvFlag,      &prefs.detachOnTop,
+              &prefs.reserved1,   &prefs.reserved2,   &prefs.layoutMargin, &prefs.layoutSpacing};
     GPlugin::setPrefs(&record);
     SnapshotMgr::setBackgroundSwitch(&prefs.backgroundStorage);
-    globalSequence = std::make_unique<Savable>(this, QStringLiteral("GlobalSequenceNumber"),
-                                               QStringLiteral("Viewer"), false, nullptr, "1");
+    globalSequence = std::make_unique<Savable>(this, QStringLiteral("GlobalSequenceNumber"), QStringLiteral("Viewer"),
+                                               false, nullptr, "1");
     setWindowTitle(QStringLiteral("Orvik Viewer"));
     buildMenus();
     buildStatusBar();
-    resize(1100, 760);
+    resize(1280, 860);
 }
 
 ViewerWindow::~ViewerWindow()
@@ -207,14 +206,21 @@ bool ViewerWindow::loadLayout(const ViewerLayout& layout, QString* error)
     // Build the new pages beside the old ones, so that a failure leaves the running layout untouched.
     const HostPrefs oldPrefs = prefs;
     prefs = layout.prefs;
+    if (!snapshotDirOverride.isEmpty())
+        prefs.snapshotDir = snapshotDirOverride;
     auto newGroups = std::make_unique<QMap<int, DataGroup>>(layout.groups);
     QList<ViewPage*> newPages;
+    // Channel numbers written for the new pages, with the values they replace, to put back on failure.
+    QList<QPair<QString, QString>> replacedChannels;
     for (int i = 0; i < layout.pages.size(); ++i) {
         const PageLayout& spec = layout.pages.at(i);
         // The page restores its channel from "ChannelNumber" once the event loop runs; a channel named in the
         // layout is put there first, so that it wins over the one chosen in an earlier session.
-        if (spec.channel >= 0)
-            Savable(nullptr, QStringLiteral("ChannelNumber"), spec.name, false, nullptr).setValue(spec.channel);
+        if (spec.channel >= 0) {
+            Savable channel(nullptr, QStringLiteral("ChannelNumber"), spec.name, false, nullptr);
+            replacedChannels.append({spec.name, channel.storedValue()});
+            channel.setValue(spec.channel);
+        }
         // Plug-ins restore their settings the same way: the layout's initial values go in where none are stored.
         for (const ChainEntry& e : spec.chain) {
             for (int k = 0; k < e.settingKeys.size(); ++k) {
@@ -236,6 +242,10 @@ bool ViewerWindow::loadLayout(const ViewerLayout& layout, QString* error)
                                  .arg(e.name, e.type);
                 qDeleteAll(newPages);
                 prefs = oldPrefs;
+                for (const auto& r : replacedChannels) {
+                    if (!r.second.isNull())
+                        Savable(nullptr, QStringLiteral("ChannelNumber"), r.first, false, nullptr).setValue(r.second);
+                }
                 return false;
             }
         }
@@ -273,8 +283,8 @@ bool ViewerWindow::loadLayout(const ViewerLayout& layout, QString* error)
         connect(page, &ViewPage::searchPluginIn, this, &ViewerWindow::relaySearch);
         connect(page, &ViewPage::channelDialogRequestByDGroup, this, &ViewerWindow::channelDialogForGroup);
         // The requester expects the answer before emit returns.
-        connect(page->getRequester(), &SnapshotRequester::reqSeqNumberUpdate, this,
-                &ViewerWindow::answerSequenceNumber, Qt::DirectConnection);
+        connect(page->getRequester(), &SnapshotRequester::reqSeqNumberUpdate, this, &ViewerWindow::answerSequenceNumber,
+                Qt::DirectConnection);
         page->setSignalList(layout.signalList);
         page->setSelectMode(spec.selectMode);
         if (spec.group >= 0)
@@ -389,8 +399,8 @@ void ViewerWindow::connectTo(const QString& host, quint16 port)
 
 void ViewerWindow::setSnapshotDir(const QString& dir)
 {
+    snapshotDirOverride = dir;
     prefs.snapshotDir = dir;
-    current.prefs.snapshotDir = dir;
 }
 
 QString ViewerWindow::statusText() const
@@ -555,23 +565,37 @@ void ViewerWindow::openLayout()
                                                       QStringLiteral("Layouts (*.json);;All files (*)"));
     if (path.isEmpty())
         return;
-    ViewerLayout layout;
-    QString error;
-    if (!LayoutFile::load(path, &layout, &error) || !loadLayout(layout, &error)) {
+    auto refuse = [this](const QString& error) {
         showStatus(error, -1, 2);
         QMessageBox::critical(this, QStringLiteral("Error"), error);
+    };
+    ViewerLayout layout;
+    QString error;
+    if (!LayoutFile::load(path, &layout, &error)) {
+        refuse(error);
+        return;
+    }
+    // A layout that names its server brings the viewer there; otherwise it stays with the current one.
+    const QString oldHost = serverHost;
+    const quint16 oldPort = serverPort;
+    if (!layout.host.isEmpty()) {
+        serverHost = layout.host;
+        serverPort = quint16(layout.port);
+    }
+    if (!loadLayout(layout, &error)) {
+        serverHost = oldHost;
+        serverPort = oldPort;
+        refuse(error);
     }
 }
 
 void ViewerWindow::connectDialog()
 {
     bool ok = false;
-    const QString text = QInputDialog::getText(this, QStringLiteral("Connect to server"),
-                                               QStringLiteral("Server (host:port):"), QLineEdit::Normal,
-                                               serverHost.isEmpty() ? QStringLiteral("127.0.0.1:")
-                                                                    : QStringLiteral("%1:%2").arg(serverHost)
-                                                                          .arg(serverPort),
-                                               &ok);
+    const QString text = QInputDialog::getText(
+        this, QStringLiteral("Connect to server"), QStringLiteral("Server (host:port):"), QLineEdit::Normal,
+        serverHost.isEmpty() ? QStringLiteral("127.0.0.1:") : QStringLiteral("%1:%2").arg(serverHost).arg(serverPort),
+        &ok);
     if (!ok)
         return;
     const int colon = text.lastIndexOf(QLatin1Char(':'));
@@ -630,8 +654,8 @@ void ViewerWindow::channelDialogForGroup(int dGroup)
         if (m->getDataGroup() == dGroup)
             managers << m;
     }
-    const QString groupName = groups && groups->contains(dGroup) ? groups->value(dGroup).name
-                                                                 : QStringLiteral("%1").arg(dGroup);
+    const QString groupName =
+        groups && groups->contains(dGroup) ? groups->value(dGroup).name : QStringLiteral("%1").arg(dGroup);
     auto* dialog = new SnapshotSettingsDialog(this, QStringLiteral("Snapshot settings: %1").arg(groupName), managers);
     dialog->setObjectName(QStringLiteral("SnapshotSettings"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);

@@ -37,7 +37,7 @@ public:
     bool loadLayout(const ViewerLayout& layout, QString* error);
     /// Connects (and keeps reconnecting) to the server.
     void connectTo(const QString& host, quint16 port);
-    /// Overrides the snapshot directory of the preferences.
+    /// Overrides the snapshot directory of this and every later layout (empty: the layout's).
     void setSnapshotDir(const QString& dir);
     QString snapshotDir() const { return prefs.snapshotDir; }
     /// Prints every status message to standard error too (headless runs).
@@ -108,6 +108,7 @@ private:
     bool tabbed = false;
     bool echoStatus = false;
     bool connectedFlag = false;
+    QString snapshotDirOverride;
     QString serverHost;
     quint16 serverPort = 0;
 

@@ -158,6 +158,8 @@ TEST(UgFilter_Linear, StraightLinesAndShortLines)
     const Case cases[] = {
         {"odd length rising by a constant step", ramp(5, 7, 3), QVector<int>(5, 0)},
         {"odd length falling", ramp(101, 5000, -7), QVector<int>(101, 0)},
+        {"long line with large values", ramp(65535, INT_MIN + 5, 32768), QVector<int>(65535, 0)},
+        {"line longer than 2^16 words", ramp(70001, -35000, 3), QVector<int>(70001, 0)},
         {"even length: the two middle words share the centred index 0", ramp(4), {0, 1, 0, 0}},
         {"one word: its own mean", {42}, {0}},
         {"two words: no slope, the mean is removed", {10, 20}, {-5, 5}},

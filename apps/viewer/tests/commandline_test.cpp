@@ -6,10 +6,10 @@ TEST(CommandLine, ReadsOptions)
 {
     ViewerOptions o;
     QString error;
-    ASSERT_TRUE(CommandLine::parse({"--offscreen", "--run-for", "2.5", "--store-on-exit", "--screenshot=s.png",
-                                    "--snapshot-dir", "snaps", "--settings", "v.ini", "--connect", "[::1]:7020",
-                                    "lab.json"},
-                                   &o, &error))
+    ASSERT_TRUE(
+        CommandLine::parse({"--offscreen", "--run-for", "2.5", "--store-on-exit", "--screenshot=s.png",
+                            "--snapshot-dir", "snaps", "--settings", "v.ini", "--connect", "[::1]:7020", "lab.json"},
+                           &o, &error))
         << qPrintable(error);
     EXPECT_TRUE(o.offscreen);
     EXPECT_DOUBLE_EQ(o.runFor, 2.5);

@@ -122,8 +122,7 @@ TEST(LayoutFile, RefusesFaultsWithFilePlaceAndReason)
          "out of range"},
         {"port", R"({"server": {"host": "h", "port": 70000}})", "server.port", "out of range"},
         {"empty host", R"({"server": {"host": " ", "port": 7}})", "server.host", "must not be empty"},
-        {"group twice",
-         R"({"channels": {"count": 1}, "groups": [{"number": 1}, {"number": 1}]})", "groups[1].number",
+        {"group twice", R"({"channels": {"count": 1}, "groups": [{"number": 1}, {"number": 1}]})", "groups[1].number",
          "defined twice"},
         {"group flag type", R"({"channels": {"count": 1}, "groups": [{"number": 1, "storeRaw": "yes"}]})",
          "groups[0].storeRaw", "expected true or false, found a string"},
@@ -136,14 +135,15 @@ TEST(LayoutFile, RefusesFaultsWithFilePlaceAndReason)
          "pages[0].group", "not defined"},
         {"empty chain", R"({"channels": {"count": 4}, "pages": [{"name": "A", "chain": []}]})", "pages[0].chain",
          "at least one plug-in"},
-        {"unknown type",
-         R"({"channels": {"count": 4}, "pages": [{"name": "A", "chain": [{"type": "Warp Display"}]}]})",
+        {"unknown type", R"({"channels": {"count": 4}, "pages": [{"name": "A", "chain": [{"type": "Warp Display"}]}]})",
          "pages[0].chain[0].type", "unknown plug-in type \"Warp Display\""},
-        {"option value", R"({"channels": {"count": 4}, "pages": [{"name": "A", "chain": [{"type": ")" + type +
-                             R"(", "options": {"x": [1]}}]}]})",
+        {"option value",
+         R"({"channels": {"count": 4}, "pages": [{"name": "A", "chain": [{"type": ")" + type +
+             R"(", "options": {"x": [1]}}]}]})",
          "pages[0].chain[0].options.x", "expected a string, number or boolean"},
-        {"option pair", R"({"channels": {"count": 4}, "pages": [{"name": "A", "chain": [{"type": ")" + type +
-                            R"(", "options": [["x"]]}]}]})",
+        {"option pair",
+         R"({"channels": {"count": 4}, "pages": [{"name": "A", "chain": [{"type": ")" + type +
+             R"(", "options": [["x"]]}]}]})",
          "pages[0].chain[0].options[0]", "[key, value] pair"},
         {"page name twice",
          R"({"channels": {"count": 4}, "pages": [{"name": "A", )" + chain + R"(}, {"name": "A", )" + chain + "}]}",

@@ -28,10 +28,9 @@ ProgramRun runViewer(const QStringList& args, const QTemporaryDir& dir, int time
 {
     QProcess p;
     p.setWorkingDirectory(dir.path());
-    p.start(QStringLiteral(ORVIK_VIEWER_EXE),
-            QStringList{QStringLiteral("--offscreen"), QStringLiteral("--settings"),
-                        dir.filePath(QStringLiteral("settings.ini"))} +
-                args);
+    p.start(QStringLiteral(ORVIK_VIEWER_EXE), QStringList{QStringLiteral("--offscreen"), QStringLiteral("--settings"),
+                                                          dir.filePath(QStringLiteral("settings.ini"))} +
+                                                  args);
     ProgramRun r;
     if (!p.waitForFinished(timeoutMs)) {
         p.kill();
@@ -99,8 +98,8 @@ TEST(ViewerProgram, HeadlessDemoStoresEveryDisplayAndScreenshot)
     const QString snaps = dir.filePath(QStringLiteral("snaps"));
     const QString shot = dir.filePath(QStringLiteral("shot.png"));
     const ProgramRun r = runViewer({QStringLiteral("--run-for"), QStringLiteral("3"), QStringLiteral("--store-on-exit"),
-                             QStringLiteral("--snapshot-dir"), snaps, QStringLiteral("--screenshot"), shot},
-                            dir);
+                                    QStringLiteral("--snapshot-dir"), snaps, QStringLiteral("--screenshot"), shot},
+                                   dir);
     ASSERT_EQ(r.exitCode, 0) << qPrintable(r.out) << qPrintable(r.err);
     EXPECT_TRUE(r.out.contains(QStringLiteral("Snapshot files written to"))) << qPrintable(r.out);
     EXPECT_TRUE(r.out.contains(QStringLiteral("Screenshot written to"))) << qPrintable(r.out);
@@ -143,8 +142,7 @@ TEST(ViewerProgram, BadLayoutExitsWithTwoAndNamesTheProblem)
     };
     const Case cases[] = {
         {"broken.json", "{\"channels\": {\"count\": 4},\n \"pages\": [}", "broken.json:2:"},
-        {"unknown.json",
-         R"({"channels": {"count": 4}, "pages": [{"name": "A", "chain": [{"type": "Warp Display"}]}]})",
+        {"unknown.json", R"({"channels": {"count": 4}, "pages": [{"name": "A", "chain": [{"type": "Warp Display"}]}]})",
          "pages[0].chain[0].type: unknown plug-in type \"Warp Display\""},
     };
     for (const Case& c : cases) {

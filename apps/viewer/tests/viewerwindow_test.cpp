@@ -8,15 +8,19 @@
 #include "simserver.h"
 #include "snapshot/snapshotrequester.h"
 #include "utilif/savable.h"
+#include "utilif/substitutablewidget.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
 #include <QDir>
-#include <QImage>
 #include <QElapsedTimer>
-#include <QSignalSpy>
+#include <QImage>
+#include <QMenu>
+#include <QMenuBar>
 #include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTableWidget>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -59,6 +63,16 @@ template <typename F> bool waitFor(F done, int ms = 10000)
         QTest::qWait(20);
     }
     return true;
+}
+
+::testing::AssertionResult loadDemo(ViewerWindow& w)
+{
+    ViewerLayout layout;
+    QString error;
+    if (!LayoutFile::parse(LayoutFile::demoLayout(), QStringLiteral("demo"), &layout, &error) ||
+        !w.loadLayout(layout, &error))
+        return ::testing::AssertionFailure() << qPrintable(error);
+    return ::testing::AssertionSuccess();
 }
 
 quint16 freePort()
@@ -203,12 +217,8 @@ TEST(ViewerWindow, LayoutSeedsOnlySettingsNotStoredYet)
 TEST(ViewerWindow, DemoStoresEveryDisplay)
 {
     QTemporaryDir dir;
-    ViewerLayout layout;
-    QString error;
-    ASSERT_TRUE(LayoutFile::parse(LayoutFile::demoLayout(), QStringLiteral("demo"), &layout, &error))
-        << qPrintable(error);
     ViewerWindow w;
-    ASSERT_TRUE(w.loadLayout(layout, &error)) << qPrintable(error);
+    ASSERT_TRUE(loadDemo(w));
     w.setSnapshotDir(dir.path());
     w.show();
     SimServer sim;
@@ -280,4 +290,45 @@ TEST(ViewerWindow, GlobalStoreNowStoresAllGroupsAndCountsOn)
     EXPECT_FALSE(files.filter(QRegularExpression(QStringLiteral("^All_.*-Ch1"))).isEmpty())
         << qPrintable(files.join(QLatin1Char(' ')));
     EXPECT_GT(w.globalRequester()->getSequenceNumber(), before);
+}
+
+TEST(ViewerWindow, MenusListCatalogueAndDetachDisplays)
+{
+    ViewerWindow w;
+    ASSERT_TRUE(loadDemo(w));
+
+    w.showCatalogue();
+    auto* table = w.findChild<QTableWidget*>();
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->rowCount(), ViewPage::getPluginTypes()->size());
+    EXPECT_FALSE(table->item(0, 1)->text().isEmpty()); // the description
+
+    QMenu* displays = nullptr;
+    for (QMenu* m : w.menuBar()->findChildren<QMenu*>()) {
+        if (m->title() == QStringLiteral("&Displays"))
+            displays = m;
+    }
+    ASSERT_NE(displays, nullptr);
+    emit displays->aboutToShow();
+    QAction* detach = nullptr;
+    for (QAction* a : displays->actions()) {
+        if (a->text().endsWith(QStringLiteral("Detach Display")) && !detach)
+            detach = a;
+    }
+    ASSERT_NE(detach, nullptr);
+    detach->trigger();
+    int detached = 0;
+    for (ViewPage* p : w.pages()) {
+        for (GPlugin* g = p->getReceiver(); g; g = g->getSuccessor()) {
+            auto* s = qobject_cast<SubstitutableWidget*>(g->getWidget());
+            detached += s && s->isDetached();
+        }
+    }
+    EXPECT_EQ(detached, 1);
+    // A detached display is still listed, now to dock it.
+    emit displays->aboutToShow();
+    bool dock = false;
+    for (QAction* a : displays->actions())
+        dock = dock || a->text().endsWith(QStringLiteral("Dock Display"));
+    EXPECT_TRUE(dock);
 }
