@@ -37,7 +37,7 @@ SubstituteWidget::SubstituteWidget(QWidget* parent) : QFrame(parent)
 void SubstituteWidget::setTarget(SubstitutableWidget* widget)
 {
     target = widget;
-    label->setText(widget ? tr("%1 is shown in its own window").arg(widget->displayName()) : QString());
+    label->setText(widget ? tr("%1 is shown in its own detachedWin").arg(widget->displayName()) : QString());
 }
 
 void SubstituteWidget::mouseDoubleClickEvent(QMouseEvent* event)
@@ -57,7 +57,7 @@ RemovableWidget::RemovableWidget(SubstitutableWidget* content) : QWidget(nullptr
 
 void RemovableWidget::closeEvent(QCloseEvent* event)
 {
-    // Closing the window brings the display home instead of losing it.
+    // Closing the detachedWin brings the display home instead of losing it.
     event->ignore();
     if (content)
         content->dock();
@@ -76,10 +76,10 @@ SubstitutableWidget::SubstitutableWidget(SubstituteWidget* substitute, const QSt
 SubstitutableWidget::~SubstitutableWidget()
 {
     allWidgets().removeAll(this);
-    if (window) {
-        // Detached at destruction: the window goes with us.
-        RemovableWidget* w = window;
-        window = nullptr;
+    if (detachedWin) {
+        // Detached at destruction: the detachedWin goes with us.
+        RemovableWidget* w = detachedWin;
+        detachedWin = nullptr;
         setParent(nullptr);
         delete w;
     }
@@ -89,7 +89,7 @@ SubstitutableWidget::~SubstitutableWidget()
 
 void SubstitutableWidget::detach()
 {
-    if (window || !detachable)
+    if (detachedWin || !detachable)
         return;
     homeParent = parentWidget();
     homeLayout = homeParent ? qobject_cast<QBoxLayout*>(homeParent->layout()) : nullptr;
@@ -114,23 +114,23 @@ void SubstitutableWidget::detach()
         }
     }
     const QSize oldSize = size();
-    window = new RemovableWidget(this);
+    detachedWin = new RemovableWidget(this);
     if (onTopOption && *onTopOption)
-        window->setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    window->layout()->addWidget(this);
+        detachedWin->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    detachedWin->layout()->addWidget(this);
     show();
-    window->resize(oldSize.expandedTo(QSize(200, 150)));
-    window->show();
+    detachedWin->resize(oldSize.expandedTo(QSize(200, 150)));
+    detachedWin->show();
     notifyOwner(false);
     emit detachedChanged(true);
 }
 
 void SubstitutableWidget::dock()
 {
-    if (!window)
+    if (!detachedWin)
         return;
-    RemovableWidget* w = window;
-    window = nullptr;
+    RemovableWidget* w = detachedWin;
+    detachedWin = nullptr;
     w->layout()->removeWidget(this);
     if (homeLayout && homeIndex >= 0) {
         if (substituteWidget) {
@@ -151,7 +151,7 @@ void SubstitutableWidget::dock()
 
 void SubstitutableWidget::toggleDetach()
 {
-    if (window)
+    if (detachedWin)
         dock();
     else
         detach();
@@ -161,7 +161,7 @@ void SubstitutableWidget::updateDetachMenuItem(QAction* action)
 {
     if (!action)
         return;
-    action->setText(window ? tr("Dock Display") : tr("Detach Display"));
+    action->setText(detachedWin ? tr("Dock Display") : tr("Detach Display"));
     action->setVisible(detachable);
     action->disconnect(this);
     connect(action, &QAction::triggered, this, &SubstitutableWidget::toggleDetach, Qt::UniqueConnection);
@@ -170,12 +170,12 @@ void SubstitutableWidget::updateDetachMenuItem(QAction* action)
 void SubstitutableWidget::moveDisplaysOnTop(bool onTop)
 {
     for (SubstitutableWidget* w : allWidgets()) {
-        if (!w->window || !w->onTopOption || !*w->onTopOption)
+        if (!w->detachedWin || !w->onTopOption || !*w->onTopOption)
             continue;
-        const bool visible = w->window->isVisible();
-        w->window->setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+        const bool visible = w->detachedWin->isVisible();
+        w->detachedWin->setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
         if (visible)
-            w->window->show();
+            w->detachedWin->show();
     }
 }
 

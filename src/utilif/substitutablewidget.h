@@ -54,10 +54,10 @@ public:
                         bool detachable);
     ~SubstitutableWidget() override;
 
-    bool isDetached() const { return window != nullptr; }
+    bool isDetached() const { return detachedWin != nullptr; }
     QString displayName() const { return name; }
     SubstituteWidget* substitute() const { return substituteWidget; }
-    RemovableWidget* detachedWindow() const { return window; }
+    RemovableWidget* detachedWindow() const { return detachedWin; }
 
     /// Fills a menu action with "Detach Display" or "Dock Display" and makes it toggle this widget.
     void updateDetachMenuItem(QAction* action);
@@ -80,7 +80,7 @@ private:
     QPointer<QObject> owner;
     const bool* onTopOption;
     bool detachable;
-    RemovableWidget* window = nullptr;
+    RemovableWidget* detachedWin = nullptr;
     QPointer<QWidget> homeParent;
     QPointer<QBoxLayout> homeLayout;
     int homeIndex = -1;

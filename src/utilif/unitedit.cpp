@@ -56,10 +56,13 @@ bool NumberEdit::parse(const QString& text, double* raw) const
     double v = m.captured(1).toDouble(&ok);
     if (!ok || !std::isfinite(v))
         return false;
+    // A bare number is in the field's prefix; with a unit it is in that unit with whatever prefix is typed.
     QString rest = m.captured(2);
-    if (!unitText.isEmpty() && rest.endsWith(unitText))
-        rest.chop(unitText.size());
     char typed = prefixChar;
+    if (!unitText.isEmpty() && rest.endsWith(unitText)) {
+        rest.chop(unitText.size());
+        typed = ' ';
+    }
     if (!rest.isEmpty()) {
         if (rest == QString::fromUtf8("µ"))
             typed = 'u';

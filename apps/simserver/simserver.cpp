@@ -1,0 +1,557 @@
+#include "simserver.h"
+
+#include "connection/telegram.h"
+
+#include <QLoggingCategory>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QtEndian>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+Q_LOGGING_CATEGORY(lcSim, "orvik.simserver")
+
+using namespace Telegram;
+
+namespace {
+constexpr int tickMs = 10;
+// Bytes queued per client before the simulator waits (lossless) or skips data (lossy).
+constexpr qint64 highWater = 4 << 20;
+// Bytes handed to the socket at a time.
+constexpr int writeChunk = 256 << 10;
+// Telegrams from a client above this size are a protocol error (the library never sends data).
+constexpr quint32 maxClientTelegram = 1 << 16;
+constexpr int lineLength = 256;
+constexpr int lineCount = 32;
+constexpr int sineFrame = 1000;
+constexpr double pi = 3.14159265358979323846;
+
+// Unit codes: kind << 8 | (128 + power of 1000 of the prefix).
+constexpr int unitPm = 0;          // basic code: x in pm
+constexpr int unitValPm = 0x17C;   // metres with prefix p: rescales to nm on labels
+constexpr int unitMicroV = 0x27E;
+constexpr int unitMicroS = 0x47E;
+constexpr int unitPicoS = 0x47C;
+constexpr int unitV = 0x280;
+constexpr int unitHz = 0x380;
+
+quint32 hash32(quint64 k)
+{
+    k ^= k >> 33;
+    k *= 0xff51afd7ed558ccdULL;
+    k ^= k >> 33;
+    k *= 0xc4ceb9fe1a85ec53ULL;
+    k ^= k >> 33;
+    return quint32(k);
+}
+
+// A synthetic surface in pm: an atomic lattice, round islands and terraces.
+double surface(double x, double y)
+{
+    const double lattice = 30.0 * (std::cos(2 * pi * x / 250.0) + std::cos(2 * pi * y / 250.0));
+    const double ix = std::fmod(std::fabs(x), 20000.0) - 10000.0;
+    const double iy = std::fmod(std::fabs(y), 20000.0) - 10000.0;
+    const double island = 400.0 * std::exp(-(ix * ix + iy * iy) / (2.0 * 3000.0 * 3000.0));
+    const double terrace = 200.0 * std::floor((x + 0.3 * y) / 25000.0);
+    return lattice + island + terrace;
+}
+} // namespace
+
+SimServer::SimServer(QObject* parent) : QObject(parent), server(new QTcpServer(this)), ticker(new QTimer(this))
+{
+    connect(server, &QTcpServer::newConnection, this, &SimServer::onNewConnection);
+    connect(ticker, &QTimer::timeout, this, &SimServer::pump);
+    ticker->start(tickMs);
+    setChannels({Scan, Sine, Lines, TimeTags});
+}
+
+SimServer::~SimServer()
+{
+    close();
+}
+
+bool SimServer::listen(quint16 port, const QHostAddress& address)
+{
+    return server->listen(address, port);
+}
+
+quint16 SimServer::serverPort() const
+{
+    return server->serverPort();
+}
+
+QString SimServer::errorString() const
+{
+    return server->errorString();
+}
+
+void SimServer::close()
+{
+    server->close();
+    dropClients();
+}
+
+void SimServer::dropClients()
+{
+    QList<QTcpSocket*> sockets;
+    for (const Client& c : clients)
+        sockets.append(c.socket);
+    for (QTcpSocket* s : sockets)
+        s->abort(); // emits disconnected, which removes the client
+}
+
+void SimServer::setChannels(const QList<Stream>& streams)
+{
+    channels.clear();
+    for (int n = 0; n < streams.size(); ++n) {
+        SimChannel c;
+        c.stream = streams[n];
+        c.signal = int(c.stream);
+        switch (c.stream) {
+        case Scan: // two frames a second
+            c.rate = 2.0 * 2 * scan.pixels * scan.pixels;
+            c.group = 0;
+            c.period = 4;
+            break;
+        case Sine:
+            c.rate = 20000;
+            c.group = 1;
+            c.period = 20;
+            break;
+        case Lines: // a hundred lines a second
+            c.rate = 100.0 * lineLength;
+            c.group = 1;
+            c.period = 40;
+            break;
+        case TimeTags: // ten thousand events a second, two words each
+            c.rate = 20000;
+            c.group = 2;
+            c.period = 1;
+            break;
+        }
+        channels.append(c);
+        rebuild(n);
+    }
+}
+
+void SimServer::setRate(int channel, double wordsPerSecond)
+{
+    if (channel < 0 || channel >= channels.size())
+        return;
+    channels[channel].rate = std::max(0.0, wordsPerSecond);
+    for (Client& c : clients) {
+        auto it = c.subscribed.find(channel);
+        if (it != c.subscribed.end()) {
+            it->due = 0;
+            it->clock.restart();
+        }
+    }
+}
+
+double SimServer::rate(int channel) const
+{
+    return channel >= 0 && channel < channels.size() ? channels[channel].rate : 0.0;
+}
+
+void SimServer::setBlockWords(int words)
+{
+    blockWords = std::clamp(words, 1, 1 << 20);
+}
+
+void SimServer::setScanPixels(int pixels)
+{
+    scan.pixels = std::clamp(pixels, 2, 4096);
+    scanChangedNow();
+}
+
+void SimServer::setChannelGroup(int channel, int group)
+{
+    if (channel >= 0 && channel < channels.size())
+        channels[channel].group = group;
+}
+
+qint64 SimServer::frameWords(int channel) const
+{
+    switch (channels[channel].stream) {
+    case Scan:
+        return 2LL * scan.pixels * scan.pixels;
+    case Sine:
+        return sineFrame;
+    case Lines:
+        return lineLength;
+    case TimeTags:
+        return 2;
+    }
+    return 1;
+}
+
+void SimServer::rebuild(int channel)
+{
+    SimChannel& c = channels[channel];
+    c.frame.clear();
+    if (c.stream == Scan) {
+        const int n = scan.pixels;
+        const double angle = 2 * pi * scan.rotation / 65536.0;
+        const double ca = std::cos(angle), sa = std::sin(angle);
+        c.frame.resize(2 * n * n);
+        qint32* w = c.frame.data();
+        for (int j = 0; j < n; ++j) {
+            const double v = ((j + 0.5) / n - 0.5) * scan.height;
+            qint32* fwd = w + 2 * j * n;
+            qint32* bwd = fwd + n;
+            for (int i = 0; i < n; ++i) {
+                const double u = ((i + 0.5) / n - 0.5) * scan.width;
+                const double z = surface(scan.centreX + u * ca - v * sa, scan.centreY + u * sa + v * ca);
+                fwd[i] = qint32(std::lround(z));
+                bwd[n - 1 - i] = qint32(std::lround(z + 5.0)); // the backward line lags a little
+            }
+        }
+    } else if (c.stream == Lines) {
+        c.frame.resize(lineLength * lineCount);
+        for (int l = 0; l < lineCount; ++l) {
+            const double centre = lineLength * (0.2 + 0.6 * l / lineCount);
+            for (int i = 0; i < lineLength; ++i) {
+                const double d = (i - centre) / 8.0;
+                const int jitter = int(hash32(quint64(l) * lineLength + i) % 200) - 100;
+                c.frame[l * lineLength + i] = qint32(std::lround(20000.0 * std::exp(-d * d / 2))) + 1000 + jitter;
+            }
+        }
+    }
+}
+
+void SimServer::fill(int channel, qint64 position, char* out, int count)
+{
+    const SimChannel& c = channels[channel];
+    switch (c.stream) {
+    case Scan:
+    case Lines: {
+        const qint64 size = c.frame.size();
+        qint64 at = position % size;
+        while (count > 0) {
+            const int n = int(std::min<qint64>(count, size - at));
+            if (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) {
+                std::memcpy(out, c.frame.constData() + at, size_t(n) * 4);
+            } else {
+                for (int i = 0; i < n; ++i)
+                    qToLittleEndian<qint32>(c.frame[int(at) + i], out + 4 * i);
+            }
+            out += 4 * n;
+            count -= n;
+            at = 0;
+        }
+        break;
+    }
+    case Sine: {
+        const int level = values.value(qMakePair(int(SineLevelAddress), 0), 0);
+        for (int i = 0; i < count; ++i, out += 4) {
+            noise = noise * 1664525u + 1013904223u;
+            const double phase = 2 * pi * double((position + i) % sineFrame) / sineFrame;
+            const int v = level + int(10000.0 * std::sin(phase)) + int(noise >> 22) - 512;
+            qToLittleEndian<qint32>(v, out);
+        }
+        break;
+    }
+    case TimeTags:
+        for (int i = 0; i < count; ++i, out += 4) {
+            const qint64 event = (position + i) / 2;
+            const quint32 h = hash32(quint64(event));
+            // Monotonic times: 1000 units per event on average, jittered within the slot.
+            const quint64 t = (quint64(event) * 1000 + (h % 1000)) & ((1ULL << 56) - 1);
+            const quint32 detector = (h >> 16) & 1;
+            const quint32 w = ((position + i) % 2 == 0) ? quint32(t) : (quint32(t >> 32) & 0xFFFFFF) | (detector << 24);
+            qToLittleEndian<quint32>(w, out);
+        }
+        break;
+    }
+}
+
+void SimServer::onNewConnection()
+{
+    while (QTcpSocket* s = server->nextPendingConnection()) {
+        s->setParent(this);
+        s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        Client c;
+        c.socket = s;
+        clients.append(c);
+        connect(s, &QTcpSocket::readyRead, this, [this, s]() { onReadyRead(s); });
+        connect(s, &QTcpSocket::disconnected, this, [this, s]() { onClientGone(s); });
+        connect(s, &QTcpSocket::bytesWritten, this, [this, s]() {
+            if (Client* c = find(s))
+                pumpClient(*c);
+        });
+        emit clientConnected();
+    }
+}
+
+SimServer::Client* SimServer::find(QTcpSocket* socket)
+{
+    for (Client& c : clients) {
+        if (c.socket == socket)
+            return &c;
+    }
+    return nullptr;
+}
+
+void SimServer::onClientGone(QTcpSocket* socket)
+{
+    for (int i = 0; i < clients.size(); ++i) {
+        if (clients[i].socket == socket) {
+            clients.removeAt(i);
+            socket->deleteLater();
+            emit clientDisconnected();
+            return;
+        }
+    }
+}
+
+void SimServer::onReadyRead(QTcpSocket* socket)
+{
+    Client* c = find(socket);
+    if (!c)
+        return;
+    c->input.append(socket->readAll());
+    int pos = 0;
+    while (c->input.size() - pos >= 4) {
+        const quint32 length = qFromLittleEndian<quint32>(c->input.constData() + pos);
+        if (length < quint32(HeaderBytes) || length > maxClientTelegram) {
+            qCWarning(lcSim) << "protocol error: telegram length" << length << "- dropping the client";
+            QMetaObject::invokeMethod(socket, "abort", Qt::QueuedConnection);
+            c->input.clear();
+            return;
+        }
+        if (c->input.size() - pos < int(length) + 4)
+            break;
+        const QByteArray telegram = c->input.mid(pos, int(length) + 4);
+        pos += int(length) + 4;
+        handle(*c, telegram.constData(), telegram.size());
+        c = find(socket); // a handler may have changed the client list
+        if (!c)
+            return;
+    }
+    c->input.remove(0, pos);
+}
+
+void SimServer::handle(Client& client, const char* t, int length)
+{
+    Received r{word(t, 1), word(t, 2), word(t, 3), length >= ValueOffset + 4 ? word(t, 5) : 0,
+               length >= ValueOffset + 4};
+    received.append(r);
+    emit telegramReceived(r.kind, r.address, r.index, r.value, r.hasValue);
+
+    if (r.kind == KindControl) {
+        switch (r.address) {
+        case CtlLossless:
+            client.lossless = r.value != 0;
+            break;
+        case CtlStart:
+            client.started = true;
+            for (auto it = client.subscribed.begin(); it != client.subscribed.end(); ++it) {
+                it->due = 0;
+                it->clock.restart();
+            }
+            break;
+        case CtlStop:
+            client.started = false;
+            break;
+        case CtlSubscribe:
+            subscribe(client, r.value);
+            break;
+        default:
+            break;
+        }
+        return;
+    }
+    if (r.kind == KindRead) {
+        if (r.index < 0 || r.index >= channels.size())
+            return;
+        const SimChannel& c = channels[r.index];
+        int value;
+        switch (r.address) {
+        case CfgGroup: value = c.group; break;
+        case CfgSignal: value = c.signal; break;
+        case CfgPeriod: value = c.period; break;
+        case CfgExtra: value = c.extra; break;
+        default: return;
+        }
+        char p[ReplyOffset + 4] = {};
+        putWord(p, 0, ReplyOffset);
+        putWord(p, 1, KindReply);
+        putWord(p, 2, r.address);
+        putWord(p, 3, r.index);
+        putWord(p, 6, value);
+        client.socket->write(p, sizeof p);
+        return;
+    }
+    if (r.kind != KindSelection || !r.hasValue)
+        return;
+    switch (r.address) {
+    case SelWidth: // sizes and centres arrive divided by 10
+        scan.width = std::max(1, r.value) * 10;
+        break;
+    case SelHeight:
+        scan.height = std::max(1, r.value) * 10;
+        break;
+    case SelCentreX:
+        scan.centreX = r.value * 10;
+        break;
+    case SelCentreY: // the last of a range selection
+    case SelCentreLine:
+        if (r.address == SelCentreY)
+            scan.centreY = r.value * 10;
+        else
+            scan.centreX = r.value * 10;
+        scanChangedNow();
+        break;
+    case SelAngle:
+        scan.rotation = r.value & 0xFFFF;
+        scanChangedNow();
+        break;
+    case SelOffsetPos:
+    case SelOffsetNeg: {
+        const int d = r.address == SelOffsetPos ? r.value : -r.value;
+        (r.index == 0 ? scan.centreX : scan.centreY) += d;
+        scanChangedNow();
+        break;
+    }
+    case SelPathStart:
+    case SelPointX:
+    case SelPointY:
+    case SelGridX:
+    case SelGridY:
+    case SelPathEnd:
+        break; // paths and grids are only logged
+    default: // a point selection: moves the set value at (address, index)
+        values[qMakePair(r.address, r.index)] = r.value;
+        break;
+    }
+}
+
+void SimServer::subscribe(Client& client, int channel)
+{
+    if (channel < 0 || channel >= channels.size())
+        return;
+    ChannelState& st = client.subscribed[channel];
+    st.position = 0;
+    st.due = 0;
+    st.clock.restart();
+    sendMetadata(client, channel);
+}
+
+void SimServer::sendMetadata(Client& client, int channel)
+{
+    const SimChannel& c = channels[channel];
+    QVector<QPair<int, int>> meta;
+    meta.append({MetaInit, 1});
+    switch (c.stream) {
+    case Scan:
+        meta += {{0x2001, 4}, {0x2010, 0}, {0x2002, scan.pixels}, {0x2003, scan.pixels}, {0x2004, scan.width},
+                 {0x2005, scan.height}, {0x2006, scan.centreX}, {0x2007, scan.centreY}, {0x2008, scan.rotation},
+                 {0x2012, unitPm}, {0x2013, unitValPm}, {0x200A, 1}};
+        break;
+    case Sine:
+        meta += {{0x2001, 0}, {0x2010, 0}, {0x2002, sineFrame}, {0x2004, int(sineFrame * c.period * 2.5)},
+                 {0x2012, unitMicroS}, {0x2013, unitMicroV}, {0x200A, 1}};
+        break;
+    case Lines:
+        meta += {{0x2001, 2}, {0x2010, 0}, {0x2002, lineLength}, {0x2004, lineLength * 1000}, {0x2012, unitHz},
+                 {0x2013, unitV}, {0x200A, 1}};
+        break;
+    case TimeTags:
+        meta += {{0x2001, 0}, {0x2010, 5}, {0x2013, unitPicoS}, {0x200A, 1}};
+        break;
+    }
+    meta.append({0x2009, c.group});
+    QByteArray t;
+    for (const auto& m : meta)
+        t += make(KindData, m.first, channel, &m.second);
+    client.socket->write(t);
+}
+
+void SimServer::scanChangedNow()
+{
+    for (int n = 0; n < channels.size(); ++n) {
+        if (channels[n].stream != Scan)
+            continue;
+        rebuild(n);
+        for (Client& c : clients) {
+            auto it = c.subscribed.find(n);
+            if (it == c.subscribed.end())
+                continue;
+            sendMetadata(c, n);
+            it->position = 0; // the new scan starts a new frame
+        }
+    }
+    emit scanChanged();
+}
+
+void SimServer::pump()
+{
+    for (int i = 0; i < clients.size(); ++i)
+        pumpClient(clients[i]);
+}
+
+void SimServer::pumpClient(Client& client)
+{
+    if (!client.started || client.subscribed.isEmpty())
+        return;
+    QTcpSocket* s = client.socket;
+    QByteArray batch;
+    for (auto it = client.subscribed.begin(); it != client.subscribed.end(); ++it) {
+        const int ch = it.key();
+        if (ch >= channels.size())
+            continue;
+        ChannelState& st = it.value();
+        const SimChannel& c = channels[ch];
+        qint64 want;
+        const qint64 pending = s->bytesToWrite() + batch.size();
+        if (c.rate > 0) {
+            const qint64 target = qint64(double(st.clock.elapsed()) * c.rate / 1000.0);
+            want = target - st.due;
+            if (want <= 0)
+                continue;
+            if (pending > highWater) {
+                if (!client.lossless) { // a lossy connection skips what the client cannot take
+                    st.due = target;
+                    st.position += want;
+                }
+                continue;
+            }
+            want = std::min<qint64>(want, qint64(c.rate) + 1);
+            st.due += want;
+        } else {
+            want = (highWater - pending) / 4;
+            if (want <= 0)
+                continue;
+        }
+        // Stream positions wrap at a multiple of two frames so that frame parity is kept.
+        const qint64 frame = 2 * frameWords(ch);
+        const qint64 wrap = (qint64(0x7fffffff) / frame) * frame;
+        batch.reserve(int(std::min<qint64>(batch.size() + want * 4 + (want / blockWords + 1) * ValueOffset,
+                                           writeChunk + ValueOffset + 4 * qint64(blockWords))));
+        while (want > 0) {
+            const qint64 index = st.position % wrap;
+            const int n = int(std::min<qint64>({want, qint64(blockWords), wrap - index}));
+            const int at = batch.size();
+            batch.resize(at + ValueOffset + 4 * n);
+            char* p = batch.data() + at;
+            putWord(p, 0, HeaderBytes + 4 * n);
+            putWord(p, 1, KindData);
+            putWord(p, 2, DataBase + ch);
+            putWord(p, 3, qint32(index));
+            putWord(p, 4, 0);
+            fill(ch, st.position, p + ValueOffset, n);
+            st.position += n;
+            want -= n;
+            totalWords += n;
+            if (batch.size() >= writeChunk) { // moderate writes keep the allocations off the page-fault path
+                s->write(batch);
+                batch = QByteArray();
+                batch.reserve(int(std::min<qint64>(writeChunk + ValueOffset + 4 * blockWords, want * 4 + 64)));
+            }
+        }
+    }
+    if (!batch.isEmpty())
+        s->write(batch);
+}

@@ -1,0 +1,146 @@
+#pragma once
+// SimServer: an acquisition-server simulator that speaks the telegram protocol over TCP.
+//
+// It answers the connect sequence and the configuration reads, streams data and metadata of the subscribed
+// channels at set rates, and obeys selections so that steering can be seen: a range or centre selection changes
+// the scan, an angle turns it, a point selection moves a set value (the sine's level), stop ends the stream.
+// Built-in streams: a forward/backward scan of a synthetic surface (x in pm, values in pm), a noisy sine, cyclic
+// lines, and 56-bit time tags of two detector channels (encoding 5: per event the low 32 bits of the time, then
+// bits 32..55 of the time with the detector number in the top byte).
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QVector>
+
+class QTcpServer;
+class QTcpSocket;
+class QTimer;
+
+class SimServer : public QObject
+{
+    Q_OBJECT
+public:
+    enum Stream { Scan, Sine, Lines, TimeTags };
+
+    /// One telegram the server received, for observers (tests, the console).
+    struct Received
+    {
+        int kind;
+        int address;
+        int index;
+        int value;
+        bool hasValue;
+    };
+
+    /// The scan as the selections left it (x units: pm; rotation: 1/65536 turn).
+    struct ScanState
+    {
+        int pixels = 128;
+        int width = 100000;
+        int height = 100000;
+        int centreX = 0;
+        int centreY = 0;
+        int rotation = 0;
+    };
+
+    explicit SimServer(QObject* parent = nullptr);
+    ~SimServer() override;
+
+    /// Starts listening; port 0 picks a free port (see serverPort()). False with a message in errorString().
+    bool listen(quint16 port = 0, const QHostAddress& address = QHostAddress::LocalHost);
+    quint16 serverPort() const;
+    QString errorString() const;
+    /// Stops listening and drops every client.
+    void close();
+    /// Drops every client connection but keeps listening.
+    void dropClients();
+    int clientCount() const { return clients.size(); }
+
+    /// Replaces the channel list (channel n streams streams[n]). Clients keep their subscriptions by number.
+    void setChannels(const QList<Stream>& streams);
+    int channelCount() const { return channels.size(); }
+    Stream streamOf(int channel) const { return channels.at(channel).stream; }
+    /// Words per second of a channel; 0 sends as fast as the connection takes them.
+    void setRate(int channel, double wordsPerSecond);
+    double rate(int channel) const;
+    /// Data words per telegram (1 to 1 << 20).
+    void setBlockWords(int words);
+    /// Pixels per scan line and lines per scan frame.
+    void setScanPixels(int pixels);
+    /// The data group (configuration code 59) a channel reports.
+    void setChannelGroup(int channel, int group);
+    int channelGroup(int channel) const { return channels.at(channel).group; }
+
+    ScanState scanState() const { return scan; }
+    /// A set value moved by point selections: (address, index) -> value.
+    QMap<QPair<int, int>, int> setValues() const { return values; }
+    /// Every telegram received since the last clearLog(), in order.
+    QList<Received> log() const { return received; }
+    void clearLog() { received.clear(); }
+    /// Data words sent to all clients since construction.
+    qint64 wordsSent() const { return totalWords; }
+
+    /// Address and index of the set value that moves the sine's level.
+    static constexpr int SineLevelAddress = 0x300;
+
+signals:
+    void telegramReceived(int kind, int address, int index, int value, bool hasValue);
+    void clientConnected();
+    void clientDisconnected();
+    void scanChanged();
+
+private:
+    struct SimChannel
+    {
+        Stream stream = Sine;
+        double rate = 0;
+        int group = 0;
+        int signal = 0;
+        int period = 1;
+        int extra = 0;
+        QVector<qint32> frame; // precomputed words of one frame (scan, lines)
+    };
+    struct ChannelState
+    {
+        qint64 position = 0; // next stream position (words)
+        qint64 due = 0;      // words sent since the clock started (throttled channels)
+        QElapsedTimer clock;
+    };
+    struct Client
+    {
+        QTcpSocket* socket = nullptr;
+        QByteArray input;
+        bool started = false;
+        bool lossless = false;
+        QMap<int, ChannelState> subscribed;
+    };
+
+    void onNewConnection();
+    void onReadyRead(QTcpSocket* socket);
+    void onClientGone(QTcpSocket* socket);
+    void handle(Client& client, const char* telegram, int length);
+    void subscribe(Client& client, int channel);
+    void sendMetadata(Client& client, int channel);
+    void pump();
+    void pumpClient(Client& client);
+    void fill(int channel, qint64 position, char* out, int count);
+    void rebuild(int channel);
+    void scanChangedNow();
+    qint64 frameWords(int channel) const;
+    Client* find(QTcpSocket* socket);
+
+    QTcpServer* server;
+    QTimer* ticker;
+    QList<Client> clients;
+    QVector<SimChannel> channels;
+    ScanState scan;
+    QMap<QPair<int, int>, int> values;
+    QList<Received> received;
+    int blockWords = 1019;
+    quint32 noise = 12345;
+    qint64 tagTime = 0;
+    qint64 totalWords = 0;
+};

@@ -1,0 +1,88 @@
+#pragma once
+// The viewer's layout: which server to use, its channels and data groups, the preferences record, and the pages
+// with their plug-in chains. Read from a JSON file (or the built-in demo) in one go: a layout is either complete
+// and valid or refused with a message that names the file, the place and the fault.
+
+#include "connection/datagroup.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+/// One element of a page's chain: catalogue type, instance name and options (applied in this order), and initial
+/// values of its persisted settings (used where the settings file has none yet).
+struct ChainEntry
+{
+    QString type;
+    QString name;
+    QStringList keys;
+    QStringList values;
+    QStringList settingKeys;
+    QStringList settingValues;
+};
+
+struct PageLayout
+{
+    QString name;
+    int channel = -1; // -1: keep what the page restores from the settings
+    int group = -1;   // -1: follow the channel's group
+    bool leftAligned = false;
+    int selectMode = 3;
+    bool showSource = false;
+    bool showSampleTime = false;
+    bool showAverage = false;
+    bool snapshotButtons = true;
+    QList<ChainEntry> chain;
+};
+
+/// The values the library's preferences record points to, plus the background-storage switch.
+struct HostPrefs
+{
+    QString graphicType = QStringLiteral("PNG");
+    QString snapshotDir;
+    bool ascMatrix = false;
+    bool csvFlag = false;
+    bool detachOnTop = false;
+    int reserved1 = 0;
+    int reserved2 = 0;
+    int layoutMargin = 3;
+    int layoutSpacing = 3;
+    bool backgroundStorage = true;
+};
+
+struct ViewerLayout
+{
+    QString host;     // empty: no server named (the command line or the embedded simulator decides)
+    int port = 0;
+    bool lossless = false;
+    int channelCount = 0;
+    int unsubscribed = 0;
+    QMap<int, DataGroup> groups;
+    QString signalList; // captions of the signal numbers, "0=Topography,1=Current" or one per line
+
+    HostPrefs prefs;
+
+    QString title;
+    bool tabs = false; // pages in tabs instead of a grid
+    int columns = 2;   // grid columns
+    QList<PageLayout> pages;
+};
+
+class LayoutFile
+{
+public:
+    /// Largest channel count a layout may ask for (each channel owns a frame buffer).
+    static constexpr int maxChannels = 1024;
+
+    /// Parses `json`; `source` names the file in messages. On failure `*error` says where and what, and `*layout`
+    /// is left unchanged.
+    static bool parse(const QByteArray& json, const QString& source, ViewerLayout* layout, QString* error);
+    /// Reads and parses a file.
+    static bool load(const QString& path, ViewerLayout* layout, QString* error);
+    /// The built-in demo layout for the embedded simulator, built from the plug-in types that exist in this build.
+    static QByteArray demoLayout();
+    /// The registered catalogue names, in catalogue order without repeats.
+    static QStringList knownTypes();
+};

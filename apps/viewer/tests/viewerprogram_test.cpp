@@ -1,0 +1,197 @@
+// The orvik-viewer program as a user runs it: headless against the built-in simulator, with bad layouts, and
+// pointed at a port where no server listens yet.
+#include "simserver.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextStream>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct ProgramRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+ProgramRun runViewer(const QStringList& args, const QTemporaryDir& dir, int timeoutMs = 90000)
+{
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    p.start(QStringLiteral(ORVIK_VIEWER_EXE),
+            QStringList{QStringLiteral("--offscreen"), QStringLiteral("--settings"),
+                        dir.filePath(QStringLiteral("settings.ini"))} +
+                args);
+    ProgramRun r;
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+}
+
+// Distinct colours in an image (capped): a picture with content has more than one.
+int colourCount(const QImage& image)
+{
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height() && colours.size() < 16; y += 2) {
+        for (int x = 0; x < image.width() && colours.size() < 16; x += 2)
+            colours.insert(image.pixel(x, y));
+    }
+    return colours.size();
+}
+
+// The numeric rows of a snapshot text file: lines that are neither comments nor column headers.
+int numericRows(const QString& path, QString* problem)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        *problem = QStringLiteral("cannot open");
+        return 0;
+    }
+    const QRegularExpression separators(QStringLiteral("[;,\\s]+"));
+    int rows = 0;
+    QTextStream in(&f);
+    while (!in.atEnd()) {
+        const QString line = in.readLine().trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')) || line.at(0).isLetter())
+            continue;
+        for (const QString& field : line.split(separators, Qt::SkipEmptyParts)) {
+            bool ok = false;
+            field.toDouble(&ok);
+            if (!ok && field.compare(QLatin1String("nan"), Qt::CaseInsensitive) != 0) {
+                *problem = QStringLiteral("not a number: \"%1\" in \"%2\"").arg(field, line);
+                return 0;
+            }
+        }
+        ++rows;
+    }
+    return rows;
+}
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& content)
+{
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(content);
+    return path;
+}
+
+} // namespace
+
+TEST(ViewerProgram, HeadlessDemoStoresEveryDisplayAndScreenshot)
+{
+    QTemporaryDir dir;
+    const QString snaps = dir.filePath(QStringLiteral("snaps"));
+    const QString shot = dir.filePath(QStringLiteral("shot.png"));
+    const ProgramRun r = runViewer({QStringLiteral("--run-for"), QStringLiteral("3"), QStringLiteral("--store-on-exit"),
+                             QStringLiteral("--snapshot-dir"), snaps, QStringLiteral("--screenshot"), shot},
+                            dir);
+    ASSERT_EQ(r.exitCode, 0) << qPrintable(r.out) << qPrintable(r.err);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("Snapshot files written to"))) << qPrintable(r.out);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("Screenshot written to"))) << qPrintable(r.out);
+
+    const QImage screenshot(shot);
+    ASSERT_FALSE(screenshot.isNull());
+    EXPECT_GE(screenshot.width(), 400);
+    EXPECT_GT(colourCount(screenshot), 4);
+
+    const QFileInfoList files = QDir(snaps).entryInfoList(QDir::Files, QDir::Name);
+    ASSERT_FALSE(files.isEmpty());
+    int images = 0, texts = 0;
+    for (const QFileInfo& f : files) {
+        SCOPED_TRACE(qPrintable(f.fileName()));
+        EXPECT_GT(f.size(), 0);
+        const QString suffix = f.suffix().toLower();
+        if (suffix == QLatin1String("png")) {
+            const QImage image(f.filePath());
+            ASSERT_FALSE(image.isNull());
+            EXPECT_GT(colourCount(image), 1); // not one flat colour
+            ++images;
+        } else if (suffix == QLatin1String("csv") || suffix == QLatin1String("asc")) {
+            QString problem;
+            EXPECT_GT(numericRows(f.filePath(), &problem), 0) << qPrintable(problem);
+            ++texts;
+        }
+    }
+    EXPECT_GT(images, 0);
+    EXPECT_GT(texts, 0);
+}
+
+TEST(ViewerProgram, BadLayoutExitsWithTwoAndNamesTheProblem)
+{
+    QTemporaryDir dir;
+    struct Case
+    {
+        const char* file;
+        QByteArray json;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"broken.json", "{\"channels\": {\"count\": 4},\n \"pages\": [}", "broken.json:2:"},
+        {"unknown.json",
+         R"({"channels": {"count": 4}, "pages": [{"name": "A", "chain": [{"type": "Warp Display"}]}]})",
+         "pages[0].chain[0].type: unknown plug-in type \"Warp Display\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const QString path = writeFile(dir, QLatin1String(c.file), c.json);
+        const ProgramRun r = runViewer({QStringLiteral("--layout"), path}, dir);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_TRUE(r.err.contains(path)) << qPrintable(r.err);
+        EXPECT_TRUE(r.err.contains(QLatin1String(c.message))) << qPrintable(r.err);
+    }
+    const ProgramRun r = runViewer({QStringLiteral("--connect"), QStringLiteral("nowhere")}, dir);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("HOST:PORT"))) << qPrintable(r.err);
+}
+
+TEST(ViewerProgram, WaitsForServerAndConnectsWhenItAppears)
+{
+    QTemporaryDir dir;
+    quint16 port = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+        port = probe.serverPort();
+    }
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    p.start(QStringLiteral(ORVIK_VIEWER_EXE),
+            {QStringLiteral("--offscreen"), QStringLiteral("--settings"), dir.filePath(QStringLiteral("s.ini")),
+             QStringLiteral("--connect"), QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("--run-for"),
+             QStringLiteral("60")});
+    ASSERT_TRUE(p.waitForStarted());
+    QString err;
+    QElapsedTimer t;
+    t.start();
+    while (!err.contains(QStringLiteral("No server at 127.0.0.1:%1").arg(port)) && t.elapsed() < 15000) {
+        p.waitForReadyRead(100);
+        err += QString::fromLocal8Bit(p.readAllStandardError());
+    }
+    ASSERT_TRUE(err.contains(QStringLiteral("No server at"))) << qPrintable(err);
+    ASSERT_EQ(p.state(), QProcess::Running);
+
+    SimServer sim;
+    QSignalSpy connected(&sim, &SimServer::clientConnected);
+    ASSERT_TRUE(sim.listen(port)) << qPrintable(sim.errorString());
+    EXPECT_TRUE(connected.count() > 0 || connected.wait(15000));
+    EXPECT_TRUE(QTest::qWaitFor([&sim] { return sim.wordsSent() > 0; }, 10000));
+    EXPECT_EQ(p.state(), QProcess::Running);
+    p.kill();
+    p.waitForFinished();
+}

@@ -1,0 +1,126 @@
+#pragma once
+// ViewerWindow: the host of the view library. It keeps the preferences record and the data groups, creates the
+// ViewManager, places the pages of a layout in a grid or in tabs, and does the host's duties for them: partner
+// searches between pages, per-group snapshot sequence numbers that survive a restart, the snapshot settings dialog
+// of a data group, and the global store requests. The status bar shows the library's messages by severity, the
+// connection, the receiving and overload indicators and the global sequence number.
+
+#include "layoutfile.h"
+
+#include "framework/gplugin.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QMap>
+#include <QPointer>
+#include <QString>
+#include <memory>
+
+class GPlugin;
+class QAction;
+class QLabel;
+class QMenu;
+class QTimer;
+class Savable;
+class SnapshotRequester;
+class ViewManager;
+class ViewPage;
+
+class ViewerWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit ViewerWindow(QWidget* parent = nullptr);
+    ~ViewerWindow() override;
+
+    /// Replaces the current layout. On failure the current layout stays as it was and `*error` says why.
+    bool loadLayout(const ViewerLayout& layout, QString* error);
+    /// Connects (and keeps reconnecting) to the server.
+    void connectTo(const QString& host, quint16 port);
+    /// Overrides the snapshot directory of the preferences.
+    void setSnapshotDir(const QString& dir);
+    QString snapshotDir() const { return prefs.snapshotDir; }
+    /// Prints every status message to standard error too (headless runs).
+    void setEchoStatus(bool on) { echoStatus = on; }
+
+    ViewManager* manager() const { return viewManager; }
+    const QList<ViewPage*>& pages() const { return pageList; }
+    SnapshotRequester* globalRequester() const { return requester; }
+    bool isConnected() const { return connectedFlag; }
+    QString statusText() const;
+    QString connectionText() const;
+    /// The next sequence number of a data group's snapshots (persisted).
+    int sequenceNumber(int group) const;
+
+    /// Store now on every page.
+    void storeAllPagesNow();
+    /// Snapshot stores still running in background threads.
+    static int runningStores();
+    /// The main window as a PNG file.
+    bool saveScreenshot(const QString& path, QString* error);
+
+public slots:
+    void showStatus(QString text, int displayTime, int severity);
+    void storeNow();
+    void storeNext();
+    void storeAlways(bool on);
+    void openLayout();
+    void connectDialog();
+    void showCatalogue();
+    void setTabbed(bool tabs);
+    /// Snapshot names and file types of the managers of one data group.
+    void channelDialogForGroup(int dGroup);
+
+signals:
+    void closed();
+    /// A layout was loaded and its pages placed.
+    void layoutLoaded();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
+    void relaySearch(QString name, GPlugin* ptr);
+    void answerSequenceNumber(int dGroup, int* usedNo);
+    void globalSequenceChanged(int number);
+    void setReceiving(bool on);
+    void setOverload(bool on);
+    void connectionChanged(bool up);
+    void connectionError();
+
+private:
+    void buildMenus();
+    void buildStatusBar();
+    void placePages();
+    void nameSnapshotManagers();
+    void rebuildDisplayMenu();
+    void teardown();
+    Savable& sequenceSetting(int group) const;
+
+    HostPrefs prefs;
+    GPlugin::PrefData record;
+    ViewerLayout current;
+    std::unique_ptr<QMap<int, DataGroup>> groups;
+    ViewManager* viewManager = nullptr;
+    SnapshotRequester* requester = nullptr;
+    QList<ViewPage*> pageList;
+    QWidget* pageArea = nullptr;
+    bool tabbed = false;
+    bool echoStatus = false;
+    bool connectedFlag = false;
+    QString serverHost;
+    quint16 serverPort = 0;
+
+    QLabel* messageLabel = nullptr;
+    QLabel* connectionLabel = nullptr;
+    QLabel* receivingLabel = nullptr;
+    QLabel* overloadLabel = nullptr;
+    QLabel* sequenceLabel = nullptr;
+    QTimer* messageTimer = nullptr;
+    QAction* storeAlwaysAction = nullptr;
+    QAction* tabsAction = nullptr;
+    QMenu* displayMenu = nullptr;
+    QList<QPointer<QWidget>> dialogs;
+    mutable QMap<int, std::shared_ptr<Savable>> sequenceSettings;
+    std::unique_ptr<Savable> globalSequence;
+};

@@ -1,0 +1,264 @@
+#pragma once
+// LineView: the drawing surface of the line displays.
+//
+// Shows any number of curves (LvCurve, points in physical units) over a grid with tick labels inside a data window.
+// It keeps three pixmaps: the grid, a transparent overlay with labels and marker lines, and the double buffer that is
+// shown. Growing curves are drawn incrementally into the double buffer; paints are coalesced (40 ms) and throttled
+// after a curve ends (200 ms for paints, 50 ms for further end-of-curve redraws). Mouse selections are shown through
+// the widget mask, so the parent's background colour shows the outline. The data handling belongs to the plug-in.
+
+#include "displays/lvcurve.h"
+#include "displays/raster.h"
+
+#include <algorithm>
+#include <limits>
+
+#include <QColor>
+#include <QPainter>
+#include <QPixmap>
+#include <QRectF>
+#include <QString>
+#include <QVector>
+#include <QWidget>
+
+class QLabel;
+class QTimer;
+class QWheelEvent;
+
+class LineView : public QWidget
+{
+    Q_OBJECT
+public:
+    enum SelectionMode { SelNone = 0, SelRangeX = 1, SelPointX = 2, SelPointY = 3, SelZoom = 4, SelZoomFromLeft = 5 };
+    Q_ENUM(SelectionMode)
+
+    /// The curve colours (index modulo 16).
+    static const QRgb colorTable[16];
+
+    LineView(QWidget* parent, bool pointMode);
+    ~LineView() override;
+
+    /// New empty curve coloured from the table (a negative index means the present number of curves); owned by the
+    /// view. Full refresh.
+    LvCurve* addCurve(int colorIndex);
+    /// Deletes a curve of this view (unknown pointers are ignored), then a full refresh.
+    void removeCurve(LvCurve* curve);
+    /// Deletes every curve but `keep` (may be null); no refresh.
+    void removeCurves(const LvCurve* keep);
+    const QVector<LvCurve*>& getCurves() const { return curves; }
+
+    /// The next paint redraws all curves, unless paints are blocked.
+    void startCurve();
+    /// End of a curve or sweep: draws it at once and throttles the following paints.
+    void finishCurve(bool force);
+
+    void setColors(const QColor& background, const QColor& grid, const QColor& foreground, const QColor& marker);
+    void setVerticalLines(const QVector<double>& lines);
+    void setHorizontalLines(const QVector<double>& lines);
+    void setChanged();
+    void setStatusWidget(QLabel* label) { statusWidget = label; }
+    void setSelectionMode(LineView::SelectionMode mode);
+    LineView::SelectionMode getSelectionMode() const { return selMode; }
+    QRect getSelRect() const { return selRect; }
+
+    QRectF getWindow(bool shown) const { return shown ? shownWindow : window; }
+    QString getUnitX() const { return unitX; }
+    QString getUnitY() const { return unitY; }
+    /// Bounding box of the points drawn since the last full redraw; `valid` tells whether any was drawn.
+    QRectF getDataBounds(bool* valid = nullptr) const;
+
+    QPoint unit2Pixel(const QPointF& p) const;
+    virtual QPointF pixel2Unit(const QPoint& q) const;
+    /// The selection rectangle in physical units (normalised).
+    QRectF getSelection() const;
+    QPointF getDataAverage() const;
+    /// The present picture with its overlay.
+    QPixmap getPixmap();
+
+    QRect calcTagPosition(QString text, int pos, bool vertical);
+    static void configPainter(QPainter& painter, int width, QColor color, Qt::PenStyle style, QColor background);
+
+    virtual void makeGrid();
+    virtual void drawToDblBuf();
+    virtual void drawCurveToDblBuf(LvCurve& curve, QPainter& painter);
+
+    void setStepMode(bool on) { stepMode = on; }
+    bool isStepMode() const { return stepMode; }
+    bool isPointMode() const { return pointMode; }
+    void setFixedYStep(bool on) { fixedYStep = on; }
+    bool isFixedYStep() const { return fixedYStep; }
+    double getYStepKept() const { return yStepKept; }
+    bool isAvgMode() const { return avgMode; }
+    bool isFrozen() const { return frozen; }
+    bool isPaintBlocked() const { return paintBlocked; }
+    bool isResetBlocked() const { return resetBlocked; }
+    bool isGridValid() const { return gridValid; }
+    /// Scrolls the window to start at `x` without drawing: the grid is rebuilt and all curves redrawn at the next
+    /// paint.
+    void scrollTo(double x);
+
+public slots:
+    void updateCurves();
+    void setWindow(QRectF window, QString unitX, QString unitY);
+    bool moveWindow(double x, double pos);
+    void freezeWindow(bool freeze);
+    void setAvgMode(bool on);
+    void unblockReset();
+    void unblockPaint();
+
+signals:
+    void selected();
+    void selAccepted(int btnNo);
+    void wheelEventReceived(QWheelEvent* ev);
+
+protected:
+    bool eventFilter(QObject* obj, QEvent* ev) override;
+    void mousePressEvent(QMouseEvent* ev) override;
+    void mouseMoveEvent(QMouseEvent* ev) override;
+    void wheelEvent(QWheelEvent* ev) override;
+    void paintEvent(QPaintEvent* ev) override;
+    void resizeEvent(QResizeEvent* ev) override;
+
+    /// clear continueDrawing, makeGrid, drawToDblBuf, mask, update.
+    void fullRefresh();
+    /// Re-creates the grid (background) and overlay (transparent) pixmaps at the widget size; false when there is
+    /// nothing to draw a grid for (no positive window or widget size).
+    bool resetGridPixmaps();
+    /// The raster of the shown window with label divisors, and the axis labels (prefix and unit).
+    Raster makeRaster(QString* xLabel, QString* yLabel);
+    /// The scale summary in the status widget, if there is one.
+    void showScaleSummary(const Raster& r, const QString& xLabel, const QString& yLabel);
+    void drawAndThrottle();
+    void updateMask();
+    /// Draws the new segments of `curve`, mapping points with `map` (unit -> pixel). Segments inside one pixel column
+    /// are merged into one vertical line from the smallest to the largest pixel they reach, which gives the same
+    /// picture as drawing each of them, so a curve of a million points costs about one line per column.
+    template <class Map>
+    void drawMapped(LvCurve& curve, QPainter& painter, Map map);
+    void resetBounds();
+
+    QVector<LvCurve*> curves;
+    QRectF window{0, 0, 10, 1};
+    QRectF shownWindow{0, 0, 10, 1};
+    // dataBounds: x over all drawn points, y over those in the visible columns.
+    double bx0 = 0, bx1 = 0, by0 = 0, by1 = 0;
+    bool boundsValid = false, boundsYValid = false;
+    QString unitX, unitY;
+    bool gridValid = false, continueDrawing = false, bufferValid = false, stepMode = false, pointMode = false;
+    bool resetBlocked = false, paintBlocked = false, frozen = false, avgMode = false, fixedYStep = false;
+    double yStepKept = 1.0;
+    QColor background{Qt::black}, gridColor{QStringLiteral("DarkGray")}, foreground{Qt::white}, markerColor{Qt::cyan};
+    QVector<double> verticalLines, horizontalLines;
+    QLabel* statusWidget = nullptr;
+    SelectionMode selMode = SelNone;
+    QRect selRect;
+    QPixmap gridPix, overlayPix, bufferPix;
+    QTimer* resetTimer = nullptr;
+    QTimer* paintTimer = nullptr;
+};
+
+namespace lineview_detail {
+
+/// Double to a pixel coordinate, truncating toward zero; far-off and non-finite values are pinned to a value far
+/// outside any widget so that the conversion stays defined.
+inline int toPix(double v)
+{
+    constexpr double lim = double(1 << 24);
+    if (v > -lim && v < lim)
+        return int(v);
+    return v >= lim ? (1 << 24) : -(1 << 24);
+}
+
+} // namespace lineview_detail
+
+template <class Map>
+void LineView::drawMapped(LvCurve& curve, QPainter& painter, Map map)
+{
+    const int n = curve.points.size();
+    int i = std::max(curve.drawn, 1);
+    if (i >= n) {
+        curve.drawn = n;
+        return;
+    }
+    const int W = width(), H = height();
+    const QPointF* pts = curve.points.constData();
+    auto inside = [W, H](const QPoint& q) { return q.x() >= 0 && q.x() < W && q.y() >= 0 && q.y() < H; };
+
+    // A pending vertical run in column runCol, from pixel row runLo to runHi.
+    bool runOpen = false;
+    int runCol = 0, runLo = 0, runHi = 0;
+    auto flush = [&] {
+        if (runOpen)
+            painter.drawLine(runCol, runLo, runCol, runHi);
+        runOpen = false;
+    };
+    QVector<QPoint> dots;
+    QPoint lastDot(-(1 << 30), -(1 << 30));
+
+    // dataBounds in locals (min/max without branches); y only for points in the visible columns.
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    double lx0 = boundsValid ? bx0 : inf, lx1 = boundsValid ? bx1 : -inf;
+    double ly0 = boundsYValid ? by0 : inf, ly1 = boundsYValid ? by1 : -inf;
+
+    QPoint p1 = map(pts[i - 1]);
+    bool in1 = inside(p1);
+    for (; i < n; ++i) {
+        const QPoint p2 = map(pts[i]);
+        const double x = pts[i].x(), y = pts[i].y();
+        lx0 = std::min(lx0, x);
+        lx1 = std::max(lx1, x);
+        const bool column = unsigned(p2.x()) < unsigned(W);
+        ly0 = std::min(ly0, column ? y : inf);
+        ly1 = std::max(ly1, column ? y : -inf);
+        const bool in2 = inside(p2);
+        if (!in1 && !in2) {
+            flush();
+        } else if (pointMode) {
+            if (p2 != lastDot) {
+                dots.append(p2);
+                lastDot = p2;
+                if (dots.size() >= 4096) {
+                    painter.drawPoints(dots.constData(), dots.size());
+                    dots.clear();
+                }
+            }
+        } else if (p1.x() == p2.x()) {
+            // A step segment within one column is the same vertical line.
+            const int lo = std::min(p1.y(), p2.y()), hi = std::max(p1.y(), p2.y());
+            if (runOpen && runCol == p1.x()) {
+                runLo = std::min(runLo, lo);
+                runHi = std::max(runHi, hi);
+            } else {
+                flush();
+                runOpen = true;
+                runCol = p1.x();
+                runLo = lo;
+                runHi = hi;
+            }
+        } else {
+            flush();
+            if (stepMode) {
+                const int m = (p1.x() + p2.x()) / 2;
+                painter.drawLine(p1, QPoint(m, p1.y()));
+                painter.drawLine(QPoint(m, p1.y()), QPoint(m, p2.y()));
+                painter.drawLine(QPoint(m, p2.y()), p2);
+            } else {
+                painter.drawLine(p1, p2);
+            }
+        }
+        p1 = p2;
+        in1 = in2;
+    }
+    flush();
+    if (!dots.isEmpty())
+        painter.drawPoints(dots.constData(), dots.size());
+    curve.drawn = n;
+    boundsValid = true;
+    bx0 = lx0;
+    bx1 = lx1;
+    if (ly0 <= ly1) {
+        boundsYValid = true;
+        by0 = ly0;
+        by1 = ly1;
+    }
+}
