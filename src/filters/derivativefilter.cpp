@@ -23,14 +23,42 @@ constexpr int kPerSecondKinds = 12 << 8; // kind k per second is kind k + 12
 constexpr int kPrefixNone = 128;
 constexpr int kPrefixMax = 128 + 6; // 'E'
 
+// Hot per-word loops get an AVX2 twin chosen at load time; the arithmetic is the same in both (no FMA).
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define DERIVATIVE_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define DERIVATIVE_CLONES
+#endif
+
 // algoNearest for a finite value, inline and branch-free so that the per-word loop can run in vector registers:
 // clamp to the int range, truncate, then round halves away from zero.
 inline int nearestInt(double v)
 {
     v = std::max(double(INT_MIN), std::min(v, double(INT_MAX)));
     const int t = static_cast<int>(v);
-    const double rest = v - t; // exact in this range
-    return t + int(rest >= 0.5) - int(rest <= -0.5);
+    const double rest = v - t;                // exact in this range, in (-1, 1)
+    return t + static_cast<int>(rest + rest); // +-1 exactly when |rest| >= 0.5: halves away from zero
+}
+
+// o[i] = nearest((d[i] - d[i-1]) * s) for i >= 1.
+DERIVATIVE_CLONES void scaledDifferences(const int* d, int count, double s, int* o)
+{
+    for (int i = 1; i < count; ++i)
+        o[i] = nearestInt((double(d[i]) - double(d[i - 1])) * s);
+}
+
+// The same for a scale of exactly 1, where the result is the plain difference kept inside the int range: in 32
+// bits with a branch-free overflow check.
+DERIVATIVE_CLONES void plainDifferences(const int* d, int count, int* o)
+{
+    for (int i = 1; i < count; ++i) {
+        const qint32 v = d[i], u = d[i - 1];
+        const qint32 r = qint32(quint32(v) - quint32(u));
+        // Overflow when v and u differ in sign and r has not the sign of v: then saturate toward v's side.
+        const qint32 overflow = ((v ^ u) & (v ^ r)) >> 31;
+        const qint32 saturated = (v >> 31) ^ INT_MAX;
+        o[i] = (r & ~overflow) | (saturated & overflow);
+    }
 }
 
 // A kind code whose prefix byte can take one more step up.
@@ -117,24 +145,10 @@ void DerivativeFilter::differentiateWords(const int* data, int count, int* o)
     const double s = scale;
     o[0] = nearestInt((data[0] - previous) * s);
     previous = data[count - 1];
-    // When no difference of the block can leave the int range, the loop needs no clamp and runs in vector
-    // registers; otherwise each value is clamped.
-    quint32 widest = 0;
-    for (int i = 1; i < count; ++i) {
-        const int a = data[i], b = data[i - 1];
-        widest = std::max(widest, a > b ? quint32(a) - quint32(b) : quint32(b) - quint32(a));
-    }
-    if (double(widest) * std::fabs(s) >= double(INT_MAX) - 1.0) {
-        for (int i = 1; i < count; ++i)
-            o[i] = nearestInt((double(data[i]) - double(data[i - 1])) * s);
-        return;
-    }
-    for (int i = 1; i < count; ++i) {
-        const double v = (double(data[i]) - double(data[i - 1])) * s;
-        const int t = static_cast<int>(v);
-        const double rest = v - t;                // exact, in (-1, 1)
-        o[i] = t + static_cast<int>(rest + rest); // +-1 exactly when |rest| >= 0.5: halves away from zero
-    }
+    if (s == 1.0)
+        plainDifferences(data, count, o);
+    else
+        scaledDifferences(data, count, s, o);
 }
 
 void DerivativeFilter::differentiatePair(quint32 w0, quint32 w1, int* o)

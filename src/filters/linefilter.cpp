@@ -64,13 +64,15 @@ void LineFilter::setData(const int* data, int count, int index)
     int done = 0;
     while (done < count) {
         const int take = qMin(count - done, n - pos);
-        std::memcpy(line.data() + pos, data + done, size_t(take) * sizeof(int));
+        // A line that lies whole inside the block is read where it is.
+        const int* words = data + done;
+        if (take < n)
+            std::memcpy(line.data() + pos, words, size_t(take) * sizeof(int));
         done += take;
         pos += take;
         if (pos < n)
             break; // the rest of the line comes with a later block
-        filterPeaks();
-        if (filterLine())
+        if (filterWords(take < n ? line.data() : words))
             GPlugin::setData(line.data(), n, int(lineStart));
         ++lineNumber;
         lineStart += n;
@@ -80,34 +82,61 @@ void LineFilter::setData(const int* data, int count, int index)
     }
 }
 
+namespace {
+
+ORVIK_VECTOR_CLONES LineSteps measureSteps(const int* x, int n)
+{
+    quint64 sum = 0;
+    quint32 widest = 0;
+    for (int i = 1; i < n; ++i) {
+        const quint32 d = wordDistance(x[i], x[i - 1]);
+        sum += d;
+        widest = widest > d ? widest : d;
+    }
+    return {sum, widest};
+}
+
+} // namespace
+
+bool LineFilter::filterWords(const int* words)
+{
+    if (words != line.data())
+        std::memcpy(line.data(), words, size_t(lineLength) * sizeof(int));
+    filterPeaks();
+    return filterLine();
+}
+
+LineSteps LineFilter::neighbourSteps(const int* x, int n)
+{
+    return measureSteps(x, n);
+}
+
 void LineFilter::filterPeaks()
 {
-    const int n = lineLength;
     const int* x = line.data();
-    int* s = smooth.data();
-    if (n < 1)
-        return;
-    s[0] = x[0];
-    if (n == 1)
-        return;
-    // The distance of two 32-bit words always fits in 32 unsigned bits; the integer sum is exact.
-    // Branch-free (negate by mask when a < b) so that the loops below run in vector registers.
-    auto distance = [](int a, int b) {
-        const quint32 negate = 0u - quint32(a < b);
-        return ((quint32(a) - quint32(b)) ^ negate) - negate;
-    };
-    quint64 sum = 0;
-    for (int i = 1; i < n; ++i)
-        sum += distance(x[i], x[i - 1]);
-    const double d = double(sum) / (n - 1);
+    if (peakFiltered(x, neighbourSteps(x, lineLength)) == x && lineLength >= 1)
+        std::memcpy(smooth.data(), x, size_t(lineLength) * sizeof(int));
+}
+
+const int* LineFilter::peakFiltered(const int* x, const LineSteps& steps)
+{
+    const int n = lineLength;
+    if (n < 2)
+        return x;
+    const double d = double(steps.sum) / (n - 1);
     // 64-bit bounds: five mean steps of 32-bit words may exceed the int range.
     const qint64 limit = qint64(5.0 * d);
+    // A word is replaced only when it lies at least `limit` from the word before it in the smoothed copy; while no
+    // neighbour step reaches the limit, the copy follows the line word for word.
+    if (limit > qint64(UINT32_MAX) || (limit > 0 && steps.widest < quint32(limit)))
+        return x;
+    int* s = smooth.data();
+    s[0] = x[0];
     // While the smoothed copy follows the line, each word is tested against its plain neighbour, so whole runs can
     // be checked and copied at once; after a replaced word the copy lags, and words are taken one at a time until a
     // word is accepted again.
     constexpr int kRun = 32;
-    const bool allNear = limit > qint64(UINT32_MAX); // no 32-bit distance reaches the limit
-    const quint32 limit32 = quint32(qBound<qint64>(0, limit, UINT32_MAX));
+    const quint32 limit32 = quint32(qMax<qint64>(0, limit));
     qint64 p = x[0];
     int i = 1;
     while (i < n) {
@@ -115,8 +144,8 @@ void LineFilter::filterPeaks()
             const int end = qMin(n, i + kRun);
             quint32 far = 0;
             for (int j = i; j < end; ++j)
-                far |= quint32(distance(x[j], x[j - 1]) >= limit32);
-            if (allNear || !far) {
+                far |= quint32(wordDistance(x[j], x[j - 1]) >= limit32);
+            if (!far) {
                 std::memcpy(s + i, x + i, size_t(end - i) * sizeof(int));
                 p = x[end - 1];
                 i = end;
@@ -127,4 +156,5 @@ void LineFilter::filterPeaks()
         p = (v > p - limit && v < p + limit) ? v : p;
         s[i++] = int(p);
     }
+    return s;
 }

@@ -7,6 +7,29 @@
 
 #include <vector>
 
+// Hot per-word loops get an AVX2 twin chosen at load time; the arithmetic is the same in both, so results do not
+// depend on the machine (no FMA: a fused multiply-add would round differently).
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define ORVIK_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define ORVIK_VECTOR_CLONES
+#endif
+
+/// Neighbour steps of a line: the sum of their sizes and the widest one.
+struct LineSteps
+{
+    quint64 sum = 0; // exact: at most 2^22 steps of less than 2^32
+    quint32 widest = 0;
+};
+
+/// |a - b| of two words, which always fits in 32 unsigned bits. Branch-free (negate by mask when a < b) so that
+/// loops over a line run in vector registers.
+inline quint32 wordDistance(int a, int b)
+{
+    const quint32 negate = 0u - quint32(a < b);
+    return ((quint32(a) - quint32(b)) ^ negate) - negate;
+}
+
 class LineFilter : public GPlugin
 {
     Q_OBJECT
@@ -31,9 +54,16 @@ public:
     virtual void filterPeaks();
     /// Changes the complete line in place; returns whether it goes on.
     virtual bool filterLine() = 0;
+    /// Filters one complete line, `words` (the collected `line` itself, or a line lying whole inside a block), into
+    /// `line`; returns whether it goes on. By default it runs filterPeaks() and filterLine() on a copy in `line`.
+    virtual bool filterWords(const int* words);
 
 protected:
     void updateActive();
+    /// The peak-filtered copy of the line `x` whose neighbour steps are `steps`: `x` itself when no word would be
+    /// replaced (the common case, no copy is made), otherwise `smooth`, filled as filterPeaks() does for `line`.
+    const int* peakFiltered(const int* x, const LineSteps& steps);
+    static LineSteps neighbourSteps(const int* x, int n);
 
     std::vector<int> line;
     std::vector<int> smooth;

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 const GPlugin::PluginDescriptor
     UgFilter::_descriptor(QStringLiteral("Underground Filter"),
@@ -25,7 +26,93 @@ inline int saturatedDifference(qint64 a, qint64 b)
     return int(d < INT_MIN ? INT_MIN : (d > INT_MAX ? INT_MAX : d));
 }
 
+// Sums of a stretch of at most 2^16 words p[0..n): the plain sum and sum(p_j * j) over the local index j, both
+// exact in 64 bits (2^16 products below 2^47), the lowest and highest word, and the neighbour steps of the stretch,
+// the first one taken from p[-1] when the stretch does not start the line.
+constexpr int kSumStretch = 1 << 16;
+
+struct Stretch
+{
+    qint64 total = 0;
+    qint64 weighted = 0;
+    int lowest = 0;
+    int highest = 0;
+    LineSteps steps;
+};
+
+ORVIK_VECTOR_CLONES Stretch measureStretch(const int* p, int n, bool stepIn)
+{
+    qint64 t = p[0], w = 0;
+    int lowest = p[0], highest = p[0];
+    quint32 widest = stepIn ? wordDistance(p[0], p[-1]) : 0;
+    quint64 stepSum = widest;
+    for (int j = 1; j < n; ++j) {
+        const int v = p[j];
+        t += v;
+        w += qint64(v) * j;
+        lowest = lowest < v ? lowest : v;
+        highest = highest > v ? highest : v;
+        const quint32 d = wordDistance(v, p[j - 1]);
+        stepSum += d;
+        widest = widest > d ? widest : d;
+    }
+    return {t, w, lowest, highest, {stepSum, widest}};
+}
+
+// x_i - trunc(i * b + a) for an underground inside the int range at both ends (and so everywhere, it is a
+// straight line), in 32 bits with a branch-free overflow check.
+ORVIK_VECTOR_CLONES void subtractSaturated(const int* x, int* out, int n, double a, double b)
+{
+    for (int i = 0; i < n; ++i) {
+        const qint32 u = static_cast<qint32>(i * b + a);
+        const qint32 v = x[i];
+        const qint32 r = qint32(quint32(v) - quint32(u));
+        // Overflow when v and u differ in sign and r has not the sign of v: then saturate toward v's side.
+        const qint32 overflow = ((v ^ u) & (v ^ r)) >> 31;
+        const qint32 saturated = (v >> 31) ^ INT_MAX;
+        out[i] = (r & ~overflow) | (saturated & overflow);
+    }
+}
+
+// The same when no difference can leave the int range.
+ORVIK_VECTOR_CLONES void subtractPlain(const int* x, int* out, int n, double a, double b)
+{
+    for (int i = 0; i < n; ++i)
+        out[i] = x[i] - static_cast<qint32>(i * b + a);
+}
+
 } // namespace
+
+struct UgFilter::LineSums
+{
+    qint64 total = 0; // exact: at most 2^22 words
+    __int128 weighted = 0; // sum(s_i * i)
+    qint64 lowerHalf = 0; // sum of the words [0, n/2)
+    int lowest = INT_MAX;
+    int highest = INT_MIN;
+    LineSteps steps;
+
+    // Adds the words [begin, end) of `s`.
+    void add(const int* s, int begin, int end)
+    {
+        for (int c = begin; c < end; c += kSumStretch) {
+            const Stretch st = measureStretch(s + c, qMin(kSumStretch, end - c), c > 0);
+            total += st.total;
+            weighted += __int128(st.weighted) + __int128(c) * st.total;
+            lowest = qMin(lowest, st.lowest);
+            highest = qMax(highest, st.highest);
+            steps.sum += st.steps.sum;
+            steps.widest = qMax(steps.widest, st.steps.widest);
+        }
+    }
+
+    LineSums(const int* s, int n)
+    {
+        add(s, 0, n / 2);
+        lowerHalf = total;
+        add(s, n / 2, n);
+    }
+};
 
 UgFilter::UgFilter(QWidget* parent, QString name) : LineFilter(parent, std::move(name), &_descriptor)
 {
@@ -63,58 +150,52 @@ void UgFilter::changeMode(int m)
 
 bool UgFilter::filterLine()
 {
+    return filterWords(line.data());
+}
+
+bool UgFilter::filterWords(const int* words)
+{
+    const int n = lineLength;
+    if (mode != Constant && mode != Linear) {
+        if (words != line.data())
+            std::memcpy(line.data(), words, size_t(n) * sizeof(int));
+        return true;
+    }
+    LineSums sums(words, n);
+    const int* s = peakFiltered(words, sums.steps);
+    if (s != words) {
+        // The fit follows the peak-filtered words; the range stays that of the words themselves.
+        const LineSums smoothed(s, n);
+        sums.total = smoothed.total;
+        sums.weighted = smoothed.weighted;
+        sums.lowerHalf = smoothed.lowerHalf;
+    }
     if (mode == Constant)
-        subtractConstant();
-    else if (mode == Linear)
-        subtractLinear();
+        subtractConstant(words, sums);
+    else
+        subtractLinear(words, sums);
     return true;
 }
 
-void UgFilter::subtractConstant()
+void UgFilter::subtractConstant(const int* x, const LineSums& sums)
 {
     const int n = lineLength;
-    qint64 sum = 0;
-    for (int i = 0; i < n; ++i)
-        sum += smooth[size_t(i)];
     // The line's mean becomes the value offset of the data.
-    const qint64 shift = sum / n - offsetVal;
-    int* x = line.data();
+    const qint64 shift = sums.total / n - offsetVal;
+    int* out = line.data();
     for (int i = 0; i < n; ++i)
-        x[i] = saturatedDifference(x[i], shift);
+        out[i] = saturatedDifference(x[i], shift);
 }
 
-void UgFilter::subtractLinear()
+void UgFilter::subtractLinear(const int* x, const LineSums& sums)
 {
     const int n = lineLength;
-    const int* s = smooth.data();
     // Centred index c_i = trunc(i - (n-1)/2): for even n the two middle words both get 0, so
-    // c_i = i - k (+1 in the lower half for even n), k = n/2. The sums are kept exact in integers:
-    // sum(s_i * i) = (n-1)*S - sum(P_i) with the prefix sums P_i = s_0 + ... + s_(i-1).
-    qint64 total = 0;
-    __int128 prefixSum = 0;
-    if (n <= 65536) {
-        // 64 bits hold every prefix sum of such a line (at most 2^16 sums of 2^16 words of 2^31).
-        qint64 sum64 = 0;
-        for (int i = 0; i < n; ++i) {
-            sum64 += total;
-            total += s[i];
-        }
-        prefixSum = sum64;
-    } else {
-        for (int i = 0; i < n; ++i) {
-            prefixSum += total;
-            total += s[i];
-        }
-    }
-    const qint64 half = n / 2;
+    // c_i = i - k (+1 in the lower half for even n), k = n/2. The sums are kept exact in integers.
+    const int half = n / 2;
     const bool even = n % 2 == 0;
-    qint64 lowerHalf = 0;
-    if (even) {
-        for (int i = 0; i < half; ++i)
-            lowerHalf += s[i];
-    }
-    const __int128 sumSI = __int128(n - 1) * total - prefixSum;
-    const __int128 sumSC = sumSI - __int128(half) * total + lowerHalf;
+    const qint64 total = sums.total;
+    const __int128 sumSC = sums.weighted - __int128(half) * total + (even ? sums.lowerHalf : 0);
     // sum(c_i^2): twice the squares 1..m, m = n/2 for odd n and n/2 - 1 for even n.
     const __int128 m = even ? half - 1 : half;
     const __int128 sumCC = m * (m + 1) * (2 * m + 1) / 3;
@@ -122,24 +203,22 @@ void UgFilter::subtractLinear()
     // Lines of one or two words have no usable slope (all c_i are 0): their mean is the whole underground.
     const double b = sumCC > 0 ? double(sumSC) / double(sumCC) : 0.0;
     const double a = mean - b * ((n - 1) / 2.0);
-    int* x = line.data();
-    // The conversions truncate toward zero. When the underground stays inside the int range at both ends (and so
-    // everywhere, it is a straight line), the subtraction runs in 32 bits with a branch-free overflow check;
-    // otherwise in 64 bits, where i*b + a always fits for a 32-bit line.
+    int* out = line.data();
+    // The conversions truncate toward zero. Outside the int range the subtraction runs in 64 bits, where
+    // i*b + a always fits for a 32-bit line.
     const double first = a, last = (n - 1) * b + a;
     const double bound = double(INT_MAX) - 1.0;
     if (std::fabs(first) < bound && std::fabs(last) < bound) {
-        for (int i = 0; i < n; ++i) {
-            const qint32 u = static_cast<qint32>(i * b + a);
-            const qint32 v = x[i];
-            const qint32 r = qint32(quint32(v) - quint32(u));
-            // Overflow when v and u differ in sign and r has not the sign of v: then saturate toward v's side.
-            const qint32 overflow = ((v ^ u) & (v ^ r)) >> 31;
-            const qint32 saturated = (v >> 31) ^ INT_MAX;
-            x[i] = (r & ~overflow) | (saturated & overflow);
-        }
+        // i*b + a grows or falls with i (every rounding step is monotonic), so the underground lies between its
+        // values at both ends; then the word range tells whether a difference can overflow.
+        const qint64 u0 = qint64(first), u1 = qint64(last);
+        const qint64 low = qint64(sums.lowest) - qMax(u0, u1), high = qint64(sums.highest) - qMin(u0, u1);
+        if (low >= INT_MIN && high <= INT_MAX)
+            subtractPlain(x, out, n, a, b);
+        else
+            subtractSaturated(x, out, n, a, b);
     } else {
         for (int i = 0; i < n; ++i)
-            x[i] = saturatedDifference(x[i], qint64(i * b + a));
+            out[i] = saturatedDifference(x[i], qint64(i * b + a));
     }
 }

@@ -20,6 +20,9 @@ public:
     QWidget* getWidget() override;
     void setDataOffsetVal(int value) override;
     bool filterLine() override;
+    /// Reads the line where it lies and writes the result to `line`; the sums of the fit are taken in the same
+    /// pass as the peak filter's steps, and taken again only when the peak filter replaces a word.
+    bool filterWords(const int* words) override;
     int getMode() const { return mode; }
     QComboBox* selector() const { return selectorBox; }
 
@@ -29,8 +32,9 @@ public slots:
     void changeMode(int m);
 
 private:
-    void subtractConstant();
-    void subtractLinear();
+    struct LineSums;
+    void subtractConstant(const int* x, const LineSums& sums);
+    void subtractLinear(const int* x, const LineSums& sums);
 
     QPointer<QWidget> panel;
     QComboBox* selectorBox = nullptr;
