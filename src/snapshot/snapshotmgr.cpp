@@ -415,14 +415,18 @@ QLabel* SnapshotMgr::getIndicator(QWidget* parent)
     label->setMask(pixmap.mask());
     label->show();
     indicators.append(label);
-    connect(label, &QObject::destroyed, this, &SnapshotMgr::onIndicatorDelete);
+    // Remember the label's own pointer: the destroyed() argument is a dying QObject that must not be cast down.
+    connect(label, &QObject::destroyed, this, [this, label]() { indicators.removeAll(label); });
     updateIndicators();
     return label;
 }
 
 void SnapshotMgr::onIndicatorDelete(QObject* object)
 {
-    indicators.removeOne(static_cast<QLabel*>(object));
+    // Kept for callers that connect it themselves: find the entry without casting the dying object down.
+    for (int i = indicators.size() - 1; i >= 0; --i)
+        if (reinterpret_cast<const void*>(indicators.at(i)) == reinterpret_cast<const void*>(object))
+            indicators.removeAt(i);
 }
 
 void SnapshotMgr::updateIndicators()

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QtEndian>
 #include <algorithm>
+#include <stdexcept>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -140,8 +141,9 @@ void FrameBuffer::setMetaData(int code, int value)
         const int rangeY = code == codeRangeY ? value : meta.value(codeRangeY, 0);
         int newMode = 0;
         const qint64 newLength = computeLength(order, rangeX, rangeY, &newMode);
-        // Words plus one bit per word for the written map.
-        if (newLength * qint64(sizeof(qint32)) + newLength / 8 > _sizeLimit)
+        // Words plus one bit per word for the written map; the first test keeps the product from overflowing.
+        if (newLength > _sizeLimit / qint64(sizeof(qint32)) ||
+            newLength * qint64(sizeof(qint32)) + newLength / 8 > _sizeLimit)
             throw OomError(QStringLiteral("Frame of %1 words exceeds the frame buffer limit").arg(newLength));
         const int newLines = newMode == 2 ? qMax(rangeY, 1) : 1;
         const bool geometryChanged =
@@ -179,6 +181,8 @@ void FrameBuffer::allocate()
             newWords.assign(size_t(length), 0);
             newWritten.assign(size_t(length), false);
         } catch (const std::bad_alloc&) {
+            throw OomError();
+        } catch (const std::length_error&) {
             throw OomError();
         }
     }

@@ -258,10 +258,9 @@ TEST_F(ManagerTest, PagesComeAndGo)
 }
 
 // Found by fuzz_receive (fuzz/corpus/receive/crash-framebuffer-size-check-overflow.bin): a forward/backward frame
-// of 1.1e9 x 1.1e9 pixels overflows the frame buffer's size check, and the allocation then throws
-// std::length_error out of receive (or, once caught, leaves a buffer whose length
-// and storage disagree). Enable once FrameBuffer::setMetaData checks the size without overflowing.
-TEST(ViewManager, DISABLED_ReceiveSurvivesAFrameGeometryBeyondAnyMemory)
+// of 1.1e9 x 1.1e9 pixels overflowed the frame buffer's size check, and the allocation then threw
+// std::length_error out of receive.
+TEST(ViewManager, ReceiveSurvivesAFrameGeometryBeyondAnyMemory)
 {
     const QMap<int, DataGroup> groups = makeGroups();
     ViewManager manager(nullptr, false);
