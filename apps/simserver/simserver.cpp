@@ -47,14 +47,15 @@ quint32 hash32(quint64 k)
     return quint32(k);
 }
 
-// A synthetic surface in pm: an atomic lattice, round islands and terraces.
+// A synthetic surface in pm: an atomic lattice, round islands and terraces. Over the default 100 nm scan its heights
+// span about -6.6 ... 8.6 nm, so that a display's first colour range of +-10 nm shows the structure at once.
 double surface(double x, double y)
 {
-    const double lattice = 30.0 * (std::cos(2 * pi * x / 250.0) + std::cos(2 * pi * y / 250.0));
+    const double lattice = 300.0 * (std::cos(2 * pi * x / 250.0) + std::cos(2 * pi * y / 250.0));
     const double ix = std::fmod(std::fabs(x), 20000.0) - 10000.0;
     const double iy = std::fmod(std::fabs(y), 20000.0) - 10000.0;
-    const double island = 400.0 * std::exp(-(ix * ix + iy * iy) / (2.0 * 3000.0 * 3000.0));
-    const double terrace = 200.0 * std::floor((x + 0.3 * y) / 25000.0);
+    const double island = 4000.0 * std::exp(-(ix * ix + iy * iy) / (2.0 * 3000.0 * 3000.0));
+    const double terrace = 2000.0 * std::floor((x + 0.3 * y) / 25000.0);
     return lattice + island + terrace;
 }
 } // namespace
@@ -205,7 +206,7 @@ void SimServer::rebuild(int channel)
                 const double u = ((i + 0.5) / n - 0.5) * scan.width;
                 const double z = surface(scan.centreX + u * ca - v * sa, scan.centreY + u * sa + v * ca);
                 fwd[i] = qint32(std::lround(z));
-                bwd[n - 1 - i] = qint32(std::lround(z + 5.0)); // the backward line lags a little
+                bwd[n - 1 - i] = qint32(std::lround(z + 50.0)); // the backward line lags a little
             }
         }
     } else if (c.stream == Lines) {
