@@ -17,6 +17,53 @@ void NumberEdit::setUnit(const QString& unit, char prefix)
     refresh();
 }
 
+void NumberEdit::configureField(const QString& unit, char prefix, double minimum, double maximum, int resolution,
+                                double factor, double offset)
+{
+    unitText = unit;
+    prefixChar = (prefix == 'X' || prefix == 0) ? ' ' : prefix;
+    digits = qBound(0, resolution, 17);
+    inputFactor = (factor != 0.0 && std::isfinite(factor)) ? factor : 1.0;
+    inputOffset = std::isfinite(offset) ? offset : 0.0;
+    setLimits(minimum, maximum);
+}
+
+void NumberEdit::setLimits(double minimum, double maximum)
+{
+    min = qMin(minimum, maximum);
+    max = qMax(minimum, maximum);
+    storeValue(current);
+}
+
+bool NumberEdit::storeValue(double raw)
+{
+    if (!std::isfinite(raw)) {
+        refresh();
+        return false;
+    }
+    const double v = qBound(min, representable(raw), max);
+    const bool differs = v != current;
+    current = v;
+    refresh();
+    return differs;
+}
+
+void NumberEdit::commitText()
+{
+    double raw = 0;
+    if (!parse(text(), &raw)) {
+        refresh(); // not a number: the previous value comes back
+        return;
+    }
+    if (storeValue(raw))
+        emitChanged();
+}
+
+void NumberEdit::refresh()
+{
+    setText(format(current));
+}
+
 void NumberEdit::setInputFactor(double factor)
 {
     if (factor != 0.0 && std::isfinite(factor))
@@ -79,119 +126,27 @@ bool NumberEdit::parse(const QString& text, double* raw) const
 
 UnitEdit::UnitEdit(QWidget* parent) : NumberEdit(parent)
 {
-    refresh();
+    configureField(QString(), ' ', -2147483647.0 - 1.0, 2147483647.0, 0, 1.0, 0.0);
 }
 
-void UnitEdit::configure(const QString& unit, char prefix, int minimum, int maximum, int resolution,
-                         double factor, double offset)
+void UnitEdit::configure(const QString& unit, char prefix, int minimum, int maximum, int resolution, double factor,
+                         double offset)
 {
-    unitText = unit;
-    prefixChar = (prefix == 'X' || prefix == 0) ? ' ' : prefix;
-    min = qMin(minimum, maximum);
-    max = qMax(minimum, maximum);
-    digits = qBound(0, resolution, 17);
-    inputFactor = (factor != 0.0 && std::isfinite(factor)) ? factor : 1.0;
-    inputOffset = std::isfinite(offset) ? offset : 0.0;
-    current = qBound(min, current, max);
-    refresh();
+    configureField(unit, prefix, minimum, maximum, resolution, factor, offset);
 }
 
-void UnitEdit::setValue(int value)
+double UnitEdit::representable(double raw) const
 {
-    current = qBound(min, value, max);
-    refresh();
-}
-
-void UnitEdit::setMinimum(int value)
-{
-    min = value;
-    max = qMax(min, max);
-    setValue(current);
-}
-
-void UnitEdit::setMaximum(int value)
-{
-    max = value;
-    min = qMin(min, max);
-    setValue(current);
-}
-
-void UnitEdit::commitText()
-{
-    double raw = 0;
-    if (!parse(text(), &raw)) {
-        refresh();
-        return;
-    }
-    const int v = qBound(min, algoNearest(raw), max);
-    const bool differs = v != current;
-    current = v;
-    refresh();
-    if (differs)
-        emit changed(current);
-}
-
-void UnitEdit::refresh()
-{
-    setText(format(current));
+    return algoNearest(raw);
 }
 
 DblEdit::DblEdit(QWidget* parent) : NumberEdit(parent)
 {
-    refresh();
+    configureField(QString(), ' ', -1e300, 1e300, 0, 1.0, 0.0);
 }
 
 void DblEdit::configure(const QString& unit, char prefix, double minimum, double maximum, int resolution,
                         double factor, double offset)
 {
-    unitText = unit;
-    prefixChar = (prefix == 'X' || prefix == 0) ? ' ' : prefix;
-    min = qMin(minimum, maximum);
-    max = qMax(minimum, maximum);
-    digits = qBound(0, resolution, 17);
-    inputFactor = (factor != 0.0 && std::isfinite(factor)) ? factor : 1.0;
-    inputOffset = std::isfinite(offset) ? offset : 0.0;
-    current = qBound(min, current, max);
-    refresh();
-}
-
-void DblEdit::setValue(double value)
-{
-    if (std::isfinite(value))
-        current = qBound(min, value, max);
-    refresh();
-}
-
-void DblEdit::setMinimum(double value)
-{
-    min = value;
-    max = qMax(min, max);
-    setValue(current);
-}
-
-void DblEdit::setMaximum(double value)
-{
-    max = value;
-    min = qMin(min, max);
-    setValue(current);
-}
-
-void DblEdit::commitText()
-{
-    double raw = 0;
-    if (!parse(text(), &raw)) {
-        refresh();
-        return;
-    }
-    const double v = qBound(min, raw, max);
-    const bool differs = v != current;
-    current = v;
-    refresh();
-    if (differs)
-        emit changed(current);
-}
-
-void DblEdit::refresh()
-{
-    setText(format(current));
+    configureField(unit, prefix, minimum, maximum, resolution, factor, offset);
 }

@@ -23,11 +23,25 @@ public:
     char prefix() const { return prefixChar; }
 
 protected:
-    /// Parses user text into a raw value; false when it is not a number.
+    /// Sets everything at once; limits are swapped when given the wrong way round.
+    void configureField(const QString& unit, char prefix, double minimum, double maximum, int resolution,
+                        double inputFactor, double inputOffset);
+    /// Stores a raw value (made representable and limited) and shows it; returns whether it changed.
+    bool storeValue(double raw);
+    void setLimits(double minimum, double maximum);
+    /// Turns a raw value into one the field can hold (the integer field rounds).
+    virtual double representable(double raw) const { return raw; }
+    virtual void emitChanged() = 0;
+
+    double current = 0.0;
+    double min = -1e300;
+    double max = 1e300;
+
+private:
     bool parse(const QString& text, double* raw) const;
     QString format(double raw) const;
-    virtual void commitText() = 0;
-    virtual void refresh() = 0;
+    void commitText();
+    void refresh();
 
     QString unitText;
     char prefixChar = ' ';
@@ -45,24 +59,19 @@ public:
     /// Sets unit, prefix, limits, resolution (significant digits, 0 = all) and input factor/offset in one call.
     void configure(const QString& unit, char prefix, int minimum, int maximum, int resolution = 0,
                    double inputFactor = 1.0, double inputOffset = 0.0);
-    int getValue() const { return current; }
-    void setValue(int value);
-    void setMinimum(int value);
-    void setMaximum(int value);
-    int minimum() const { return min; }
-    int maximum() const { return max; }
+    int getValue() const { return int(current); }
+    void setValue(int value) { storeValue(value); }
+    void setMinimum(int value) { setLimits(value, qMax(double(value), max)); }
+    void setMaximum(int value) { setLimits(qMin(min, double(value)), value); }
+    int minimum() const { return int(min); }
+    int maximum() const { return int(max); }
 
 signals:
     void changed(int value);
 
 protected:
-    void commitText() override;
-    void refresh() override;
-
-private:
-    int current = 0;
-    int min = -2147483647 - 1;
-    int max = 2147483647;
+    double representable(double raw) const override;
+    void emitChanged() override { emit changed(getValue()); }
 };
 
 /// Floating-point field: changed(double).
@@ -74,9 +83,9 @@ public:
     void configure(const QString& unit, char prefix, double minimum, double maximum, int resolution = 0,
                    double inputFactor = 1.0, double inputOffset = 0.0);
     double getValue() const { return current; }
-    void setValue(double value);
-    void setMinimum(double value);
-    void setMaximum(double value);
+    void setValue(double value) { storeValue(value); }
+    void setMinimum(double value) { setLimits(value, qMax(value, max)); }
+    void setMaximum(double value) { setLimits(qMin(min, value), value); }
     double minimum() const { return min; }
     double maximum() const { return max; }
 
@@ -84,11 +93,5 @@ signals:
     void changed(double value);
 
 protected:
-    void commitText() override;
-    void refresh() override;
-
-private:
-    double current = 0.0;
-    double min = -1e300;
-    double max = 1e300;
+    void emitChanged() override { emit changed(current); }
 };
