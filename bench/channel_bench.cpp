@@ -77,14 +77,3 @@ static void BM_MemcpyBlock(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * blockWords * int64_t(sizeof(int)));
 }
 BENCHMARK(BM_MemcpyBlock);
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -156,15 +156,3 @@ void BM_LoopbackEndToEnd(benchmark::State& state)
 BENCHMARK(BM_LoopbackEndToEnd)->Arg(1019)->Arg(16384)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QTemporaryDir settings;
-    Savable::setStorageFile(settings.filePath(QStringLiteral("bench.ini")));
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    return 0;
-}

@@ -94,16 +94,3 @@ BENCHMARK(BM_MemcpyFrame)->Arg(512)->Arg(8192);
 BENCHMARK(BM_UgFilterLinear)->Arg(512)->Arg(8192);
 BENCHMARK(BM_DerivativeFilter)->Arg(512)->Arg(8192);
 BENCHMARK(BM_ScanDirectionFilter)->Arg(512)->Arg(8192);
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv); // the filters' panels are widgets
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
