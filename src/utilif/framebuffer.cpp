@@ -279,17 +279,21 @@ const int* FrameBuffer::getData(int* count, qint64* position)
     return words.data();
 }
 
-double FrameBuffer::physValue(int raw) const
+FrameBuffer::ValueScale FrameBuffer::valueScale() const
 {
-    char prefix = ' ';
     double factor = 1.0;
-    algoGetBaseUnit(meta.value(codeUnitVal, 128), &prefix, &factor);
+    algoGetBaseUnit(meta.value(codeUnitVal, 128), nullptr, &factor);
     const int physVal = meta.value(codePhysVal, 0);
     int numerator = meta.value(codePhysValNumerator, 1);
     if (numerator == 0)
         numerator = 1;
     const double scale = physVal != 0 ? factor * numerator / physVal : factor;
-    return (double(raw) - meta.value(codeOffsetVal, 0)) * scale;
+    return ValueScale{double(meta.value(codeOffsetVal, 0)), scale};
+}
+
+QString FrameBuffer::unitX(double* factor) const
+{
+    return algoGetBaseUnit(meta.value(codeUnitX, 128), nullptr, factor);
 }
 
 QString FrameBuffer::unitText(int code) const
@@ -305,6 +309,7 @@ std::vector<double> FrameBuffer::framePixels(bool forward, int* voids) const
     const int perRow = (order == orderForBack || order == orderBackFor) ? 2 : 1;
     // Even frames are scanned bottom up and odd frames top down; files hold the top row first.
     const bool oddFrame = length > 0 && nextPosition > 0 && ((nextPosition - 1) / length) % 2 == 1;
+    const ValueScale phys = valueScale();
     for (int r = 0; r < h; ++r) {
         const int row = oddFrame ? r : h - 1 - r;
         for (int k = 0; k < perRow; ++k) {
@@ -325,7 +330,7 @@ std::vector<double> FrameBuffer::framePixels(bool forward, int* voids) const
                 if (!written[size_t(slot)])
                     continue;
                 const int x = fwd ? c : w - 1 - c;
-                pixels[size_t(row) * w + x] = physValue(words[size_t(slot)]);
+                pixels[size_t(row) * w + x] = phys(words[size_t(slot)]);
             }
         }
     }
@@ -341,21 +346,21 @@ int FrameBuffer::saveLineCsv(const QString& fileName, const QByteArray& title) c
         QSaveFile file(fileName);
         if (!file.open(QIODevice::WriteOnly))
             return saveFailed;
-        char prefix = ' ';
         double factorX = 1.0;
-        const QString unitX = algoGetBaseUnit(meta.value(codeUnitX, 128), &prefix, &factorX);
+        const QString xUnit = unitX(&factorX);
+        const ValueScale phys = valueScale();
         const int physX = meta.value(codePhysX, 0);
         const double dx = (physX != 0 && lineLen >= 2) ? double(physX) / (lineLen - 1) * factorX : 1.0;
         const double x0 = physX != 0 ? meta.value(codeOffsetX, 0) * factorX : 0.0;
         QByteArray text = textHeader(title);
-        text += "# Unit of X: " + (physX != 0 ? unitX : QString()).toLatin1() + '\n';
+        text += "# Unit of X: " + (physX != 0 ? xUnit : QString()).toLatin1() + '\n';
         text += "# Unit of Y: " + unitText(codeUnitVal).toLatin1() + '\n';
         text += "X ; Y\n";
         for (int c = 0; c < lineLen; ++c) {
             const size_t slot = size_t(floorMod(c - ringBase, length));
             if (!written[slot])
                 continue;
-            text += num(x0 + c * dx) + " ; " + num(physValue(words[slot])) + '\n';
+            text += num(x0 + c * dx) + " ; " + num(phys(words[slot])) + '\n';
             if (!writeAll(file, text, false))
                 return saveFailed;
         }
@@ -377,9 +382,8 @@ int FrameBuffer::saveFrameAsc(const QString& fileName, const QByteArray& title, 
         QSaveFile file(fileName);
         if (!file.open(QIODevice::WriteOnly))
             return saveFailed;
-        char prefix = ' ';
         double factorX = 1.0;
-        const QString unitX = algoGetBaseUnit(meta.value(codeUnitX, 128), &prefix, &factorX);
+        const QString xUnit = unitX(&factorX);
         QByteArray text = textHeader(title);
         text += "# x-pixels: " + QByteArray::number(lineLen) + '\n';
         text += "# y-pixels: " + QByteArray::number(lines) + '\n';
@@ -387,7 +391,7 @@ int FrameBuffer::saveFrameAsc(const QString& fileName, const QByteArray& title, 
         text += "# y-length: " + num(meta.value(codePhysY, 0) * factorX) + '\n';
         text += "# x-offset: " + num(meta.value(codeOffsetX, 0) * factorX) + '\n';
         text += "# y-offset: " + num(meta.value(codeOffsetY, 0) * factorX) + '\n';
-        text += "# xy-unit: " + unitX.toLatin1() + '\n';
+        text += "# xy-unit: " + xUnit.toLatin1() + '\n';
         text += "# z-unit: " + unitText(codeUnitVal).toLatin1() + '\n';
         text += QByteArray("# direction: ") + (forward ? "fwd" : "bwd") + '\n';
         text += "# void pixels: " + QByteArray::number(voids) + '\n';
@@ -423,9 +427,8 @@ int FrameBuffer::saveFrameBcr(const QString& fileName, const QByteArray& title, 
         QSaveFile file(fileName);
         if (!file.open(QIODevice::WriteOnly))
             return saveFailed;
-        char prefix = ' ';
         double factorX = 1.0;
-        QString unitX = algoGetBaseUnit(meta.value(codeUnitX, 128), &prefix, &factorX);
+        const QString xUnit = unitX(&factorX);
         QString unitZ = unitText(codeUnitVal);
         // Gwyddion needs a physical size; without one the pixel pitch is 1.
         double xlength = meta.value(codePhysX, 0) * factorX;
@@ -441,8 +444,8 @@ int FrameBuffer::saveFrameBcr(const QString& fileName, const QByteArray& title, 
         head += "ypixels = " + QByteArray::number(lines) + '\n';
         head += "xlength = " + num(xlength) + '\n';
         head += "ylength = " + num(ylength) + '\n';
-        head += "xunit = " + unitX.toLatin1() + '\n';
-        head += "yunit = " + unitX.toLatin1() + '\n';
+        head += "xunit = " + xUnit.toLatin1() + '\n';
+        head += "yunit = " + xUnit.toLatin1() + '\n';
         head += "zunit = " + unitZ.toLatin1() + '\n';
         head += "xlabel = X\n";
         head += "ylabel = Y\n";

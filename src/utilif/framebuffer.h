@@ -91,8 +91,17 @@ private:
     qint64 computeLength(int order, int rangeX, int rangeY, int* newMode) const;
     /// Pixel values of one direction of the stored scan, rows top first; NaN where no value was written.
     std::vector<double> framePixels(bool forward, int* voids) const;
-    double physValue(int raw) const;
+    /// Raw word to physical value: (raw - offset) * scale, from the value properties.
+    struct ValueScale
+    {
+        double offset;
+        double scale;
+        double operator()(int raw) const { return (double(raw) - offset) * scale; }
+    };
+    ValueScale valueScale() const;
     QString unitText(int code) const;
+    /// Base unit text of the x unit and its factor to that unit.
+    QString unitX(double* factor) const;
 
     QMap<int, int> meta;
     std::vector<qint32> words; // ring of `length` words; slot = (position - ringBase) mod length
