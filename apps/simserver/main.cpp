@@ -9,9 +9,11 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvik-simserver"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVIK_VERSION));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Acquisition-server simulator speaking the telegram protocol."));
     parser.addHelpOption();
+    parser.addVersionOption();
     QCommandLineOption portOpt({QStringLiteral("p"), QStringLiteral("port")},
                                QStringLiteral("TCP port; 0 picks a free one (default 0)."), QStringLiteral("port"),
                                QStringLiteral("0"));

@@ -6,6 +6,7 @@
 #include "viewerwindow.h"
 
 #include "connection/viewpage.h"
+#include "displays/waterfallplugin.h"
 #include "simserver.h"
 #include "utilif/savable.h"
 
@@ -158,6 +159,11 @@ int main(int argc, char** argv)
     if (!options.settingsFile.isEmpty())
         Savable::setStorageFile(QFileInfo(options.settingsFile).absoluteFilePath());
     registerOrvikMetaTypes();
+    // An installed viewer keeps its colour tables in its data folder; a build folder has them beside the program.
+    const QString installedTables =
+        QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral(ORVIK_DATA_FROM_BIN "/colortables"));
+    if (QFileInfo(installedTables).isDir())
+        WaterfallPlugin::setTableDirectory(QDir::cleanPath(installedTables));
 
     if (options.listTypes) {
         for (const GPlugin::PluginDescriptor* d : *ViewPage::getPluginTypes())

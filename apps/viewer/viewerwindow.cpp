@@ -149,6 +149,7 @@ void ViewerWindow::buildMenus()
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->addAction(QStringLiteral("Plug-in &catalogue"), this, &ViewerWindow::showCatalogue);
+    help->addAction(QStringLiteral("&About Orvik View"), this, &ViewerWindow::showAbout);
 }
 
 void ViewerWindow::buildStatusBar()
@@ -614,6 +615,20 @@ void ViewerWindow::connectDialog()
     QString error;
     if (!loadLayout(layout, &error))
         showStatus(error, -1, 2);
+}
+
+QString ViewerWindow::aboutText()
+{
+    return QStringLiteral("<h3>Orvik View %1</h3>"
+                          "<p>Shows live measurement data of an acquisition server: scans, lines, spectra and "
+                          "histograms, with snapshots and recordings.</p>"
+                          "<p>Built with Qt %2. Released under the MIT licence.</p>")
+        .arg(QStringLiteral(ORVIK_VERSION), QString::fromLatin1(qVersion()));
+}
+
+void ViewerWindow::showAbout()
+{
+    QMessageBox::about(this, QStringLiteral("About Orvik View"), aboutText());
 }
 
 void ViewerWindow::showCatalogue()

@@ -58,6 +58,8 @@ public:
     static int runningStores();
     /// The main window as a PNG file.
     bool saveScreenshot(const QString& path, QString* error);
+    /// The About box's text: program, version, licence.
+    static QString aboutText();
 
 public slots:
     void showStatus(QString text, int displayTime, int severity);
@@ -67,6 +69,7 @@ public slots:
     void openLayout();
     void connectDialog();
     void showCatalogue();
+    void showAbout();
     void setTabbed(bool tabs);
     /// Snapshot names and file types of the managers of one data group.
     void channelDialogForGroup(int dGroup);
