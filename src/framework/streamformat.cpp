@@ -30,8 +30,10 @@ const StreamFormat::PropertyInfo propertyTable[StreamFormat::PropertyCount] = {
     {StreamFormat::ScanSpeed, "setDataScanSpeed", 0x2016, -1, nullptr},
 };
 
+} // namespace
+
 // Properties in ascending metadata-code order (the channel's replay order); computed once from the table.
-const std::array<StreamFormat::Property, StreamFormat::PropertyCount>& codeOrder()
+const std::array<StreamFormat::Property, StreamFormat::PropertyCount>& StreamFormat::codeOrder()
 {
     static const auto order = [] {
         std::array<StreamFormat::Property, StreamFormat::PropertyCount> o{};
@@ -45,7 +47,18 @@ const std::array<StreamFormat::Property, StreamFormat::PropertyCount>& codeOrder
     return order;
 }
 
-} // namespace
+bool StreamFormat::fromSetter(const char* setter, Property* p)
+{
+    if (!setter)
+        return false;
+    for (const PropertyInfo& i : propertyTable)
+        if (qstrcmp(i.setter, setter) == 0) {
+            if (p)
+                *p = i.property;
+            return true;
+        }
+    return false;
+}
 
 const StreamFormat::PropertyInfo& StreamFormat::info(Property p)
 {
