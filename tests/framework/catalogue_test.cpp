@@ -1,6 +1,8 @@
 #include "framework/gplugin.h"
 
+#include <QWidget>
 #include <gtest/gtest.h>
+#include <memory>
 
 namespace {
 
@@ -39,4 +41,24 @@ TEST(Catalogue_Registry, RankDistinguishesTheTwoAverageFilters)
     EXPECT_EQ(catalogueRank("Frame Display", 0x6001), 51);
     EXPECT_LT(catalogueRank("Average Filter", 0x1002), catalogueRank("Average Filter", 0x1104));
     EXPECT_EQ(catalogueRank("frame display", 0x6001), 52); // names are case-sensitive
+}
+
+TEST(Catalogue_Factories, EveryTypeCarriesItsOwnDescriptor)
+{
+    // ViewPage::getPlugins() names a plug-in by its descriptor: a plug-in with another type's record (or none)
+    // would be listed wrongly or as "".
+    ASSERT_NE(GPlugin::_typeList, nullptr);
+    int built = 0;
+    for (const GPlugin::PluginDescriptor* d : qAsConst(*GPlugin::_typeList)) {
+        if (!d->factory)
+            continue;
+        SCOPED_TRACE(d->name.toStdString());
+        QWidget parent;
+        std::unique_ptr<GPlugin> plugin(d->factory(&parent, QStringLiteral("p")));
+        if (!plugin)
+            continue; // the test records above have no plug-in behind them
+        ++built;
+        EXPECT_EQ(plugin->getDescriptor(), d);
+    }
+    EXPECT_GT(built, 0);
 }
