@@ -201,9 +201,9 @@ GPlugin* ViewPage::addPlugin(QString type, QString name, QStringList keys, QStri
 
 void ViewPage::optionFailed(const QString& pluginName, const QString& key, const QString& value)
 {
-    emit statusChanged(QStringLiteral("Not enough memory for option %1=%2 of %3; the option is ignored")
-                           .arg(key, value, pluginName),
-                       -1, 2);
+    emit statusChanged(
+        QStringLiteral("Not enough memory for option %1=%2 of %3; the option is ignored").arg(key, value, pluginName),
+        -1, 2);
 }
 
 void ViewPage::addReceiver(GPlugin* plugin)

@@ -123,10 +123,10 @@ StreamFormat::Property MetaFilter::propertyOf(int index)
 {
     // The selector's entries in the stream description.
     static const StreamFormat::Property table[PropertyCount] = {
-        StreamFormat::Order,   StreamFormat::Encoding, StreamFormat::Binning,  StreamFormat::RangeX,
-        StreamFormat::RangeY,  StreamFormat::OffsetX,  StreamFormat::OffsetY,  StreamFormat::PhysX,
-        StreamFormat::PhysY,   StreamFormat::PhysVal,  StreamFormat::Trigger,  StreamFormat::Rotation,
-        StreamFormat::UnitX,   StreamFormat::UnitVal,  StreamFormat::OffsetVal};
+        StreamFormat::Order,  StreamFormat::Encoding, StreamFormat::Binning,  StreamFormat::RangeX,
+        StreamFormat::RangeY, StreamFormat::OffsetX,  StreamFormat::OffsetY,  StreamFormat::PhysX,
+        StreamFormat::PhysY,  StreamFormat::PhysVal,  StreamFormat::Trigger,  StreamFormat::Rotation,
+        StreamFormat::UnitX,  StreamFormat::UnitVal,  StreamFormat::OffsetVal};
     return table[index];
 }
 

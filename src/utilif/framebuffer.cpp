@@ -87,9 +87,10 @@ qint64 FrameBuffer::_sizeLimit = qint64(1) << 30;
 FrameBuffer::FrameBuffer() = default;
 
 FrameBuffer::FrameBuffer(const FrameBuffer& other, bool fullFrame)
-    : meta(other.meta), initValue(other.initValue), initKnown(other.initKnown), length(other.length), mode(other.mode), lineLen(other.lineLen), lines(other.lines),
-      active(other.active), frameEnded(other.frameEnded), nextPosition(other.nextPosition), ringBase(other.ringBase),
-      frameStart(other.frameStart), completeFrames(other.completeFrames)
+    : meta(other.meta), initValue(other.initValue), initKnown(other.initKnown), length(other.length), mode(other.mode),
+      lineLen(other.lineLen), lines(other.lines), active(other.active), frameEnded(other.frameEnded),
+      nextPosition(other.nextPosition), ringBase(other.ringBase), frameStart(other.frameStart),
+      completeFrames(other.completeFrames)
 {
     frameTrigger = other.frameTrigger;
     if (!fullFrame && mode != 1)

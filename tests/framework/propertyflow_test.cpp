@@ -59,7 +59,10 @@ const TypeRules kTypes[] = {
     {"AM Filter", {}},
     {"64Bit Filter", {}},
     {"Index Recovery Filter",
-     {{SF::Order, Flow::Rewrite}, {SF::RangeX, Flow::Rewrite}, {SF::OffsetX, Flow::Rewrite}, {SF::PhysX, Flow::Rewrite}}},
+     {{SF::Order, Flow::Rewrite},
+      {SF::RangeX, Flow::Rewrite},
+      {SF::OffsetX, Flow::Rewrite},
+      {SF::PhysX, Flow::Rewrite}}},
     {"Derivative Filter", {}},
     {"Counter Filter",
      {{SF::Order, Flow::Rewrite},
@@ -206,8 +209,8 @@ TEST(PropertyFlow_EveryType, MatchesWhatItsHeaderDocuments)
                                : same == 0               ? flowName(Flow::Rewrite)
                                                          : "mixed";
             EXPECT_STREQ(seen, flowName(expected))
-                << d->name.toStdString() << " " << StreamFormat::info(p).setter << ": " << same << " calls with the value, "
-                << other << " with others";
+                << d->name.toStdString() << " " << StreamFormat::info(p).setter << ": " << same
+                << " calls with the value, " << other << " with others";
         }
     }
     EXPECT_EQ(checked, int(std::size(kTypes))) << "a type of kTypes is not registered";
