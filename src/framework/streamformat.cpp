@@ -47,19 +47,6 @@ const std::array<StreamFormat::Property, StreamFormat::PropertyCount>& StreamFor
     return order;
 }
 
-bool StreamFormat::fromSetter(const char* setter, Property* p)
-{
-    if (!setter)
-        return false;
-    for (const PropertyInfo& i : propertyTable)
-        if (qstrcmp(i.setter, setter) == 0) {
-            if (p)
-                *p = i.property;
-            return true;
-        }
-    return false;
-}
-
 const StreamFormat::PropertyInfo& StreamFormat::info(Property p)
 {
     Q_ASSERT(p >= 0 && p < PropertyCount);

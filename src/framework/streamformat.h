@@ -73,8 +73,6 @@ public:
     static void deliver(GPlugin* plugin, Property p, int value);
     /// The properties in ascending metadata-code order (the order of deliverTo and of a channel's replay).
     static const std::array<Property, PropertyCount>& codeOrder();
-    /// The property whose setter is named `setter` ("setDataRangeX"); false for other names.
-    static bool fromSetter(const char* setter, Property* p);
 
     StreamFormat() = default;
 

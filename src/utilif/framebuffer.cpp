@@ -142,6 +142,19 @@ int FrameBuffer::getMetaData(int code, int dflt) const
     return StreamFormat::fromMetaCode(code, &p) ? meta.value(p, dflt) : dflt;
 }
 
+QMap<int, int> FrameBuffer::metaData() const
+{
+    QMap<int, int> codes;
+    for (int i = 0; i < StreamFormat::PropertyCount; ++i) {
+        const auto p = StreamFormat::Property(i);
+        if (meta.isSet(p))
+            codes.insert(StreamFormat::metaCode(p), meta.value(p));
+    }
+    if (initKnown)
+        codes.insert(StreamFormat::metaInit, initValue);
+    return codes;
+}
+
 void FrameBuffer::setMetaData(int code, int value)
 {
     if (code == StreamFormat::metaInit) {

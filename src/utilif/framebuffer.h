@@ -1,6 +1,7 @@
 #pragma once
-// FrameBuffer: the last frame of a data channel and the last value of each metadata code, with the raw-frame file
-// writers (line CSV, ASC and BCRF frame pairs) and the permanent CSV log.
+// FrameBuffer: the last frame of a data channel and the last value of each metadata code that carries a property (a
+// StreamFormat) or init, with the raw-frame file writers (line CSV, ASC and BCRF frame pairs) and the permanent CSV
+// log.
 //
 // The frame length follows the stored metadata: a line of rangeX words for unscanned data (orders linear, triggered,
 // cyclic; frame mode 1) and rangeX x rangeY words for scans, doubled when every line is scanned forward and back
@@ -55,6 +56,9 @@ public:
     /// The stored properties, as the server sent them: the Trigger slot holds the data group of metadata 0x2009
     /// (the channel translates it into the group's trigger when it delivers it).
     const StreamFormat& format() const { return meta; }
+    /// The stored codes with their values, in ascending code order (init included), as the server sent them.
+    QMap<int, int> metaData() const;
+    QList<int> getMetaCodes() const { return metaData().keys(); }
     /// The last value of the init code (0x2100) and whether one arrived.
     int getInit() const { return initValue; }
     bool hasInit() const { return initKnown; }

@@ -411,3 +411,21 @@ TEST(FrameBuffer_Limit, FailedAllocationKeepsTheOldValue)
     EXPECT_TRUE(fb.getFilled());
 #endif
 }
+
+TEST(FrameBuffer_Meta, KeepsPropertiesAndInitButNoOtherCodes)
+{
+    FrameBuffer fb;
+    const int rangeX = StreamFormat::metaCode(StreamFormat::RangeX), order = StreamFormat::metaCode(StreamFormat::Order);
+    const int noProperty = StreamFormat::metaCode(StreamFormat::PhysVal) + 1;
+    fb.setMetaData(rangeX, 8);
+    fb.setMetaData(StreamFormat::metaInit, 1);
+    fb.setMetaData(StreamFormat::metaGroup, 3); // kept as sent: the channel maps the group when it delivers it
+    fb.setMetaData(noProperty, 5);
+    fb.setMetaData(order, GPlugin::cyclic);
+    EXPECT_EQ(fb.metaData().keys(), (QList<int>{order, rangeX, StreamFormat::metaGroup, StreamFormat::metaInit}));
+    EXPECT_EQ(fb.getMetaData(StreamFormat::metaGroup), 3);
+    EXPECT_EQ(fb.getMetaData(noProperty, -1), -1);
+    EXPECT_EQ(fb.format().rangeX(), 8);
+    EXPECT_TRUE(fb.hasInit());
+    EXPECT_EQ(fb.frameLength(), 8);
+}
