@@ -1,6 +1,7 @@
 #include "simserver.h"
 
 #include "connection/telegram.h"
+#include "framework/streamformat.h"
 
 #include <QLoggingCategory>
 #include <QTcpServer>
@@ -443,27 +444,50 @@ void SimServer::subscribe(Client& client, int channel)
 void SimServer::sendMetadata(Client& client, int channel)
 {
     const SimChannel& c = channels[channel];
-    QVector<QPair<int, int>> meta;
-    meta.append({MetaInit, 1});
+    StreamFormat f;
+    f.set(StreamFormat::Encoding, 0);
+    f.set(StreamFormat::PhysVal, 1);
     switch (c.stream) {
     case Scan:
-        meta += {{0x2001, 4}, {0x2010, 0}, {0x2002, scan.pixels}, {0x2003, scan.pixels}, {0x2004, scan.width},
-                 {0x2005, scan.height}, {0x2006, scan.centreX}, {0x2007, scan.centreY}, {0x2008, scan.rotation},
-                 {0x2012, unitPm}, {0x2013, unitValPm}, {0x200A, 1}};
+        f.set(StreamFormat::Order, GPlugin::forBack);
+        f.set(StreamFormat::RangeX, scan.pixels);
+        f.set(StreamFormat::RangeY, scan.pixels);
+        f.set(StreamFormat::PhysX, scan.width);
+        f.set(StreamFormat::PhysY, scan.height);
+        f.set(StreamFormat::OffsetX, scan.centreX);
+        f.set(StreamFormat::OffsetY, scan.centreY);
+        f.set(StreamFormat::Rotation, scan.rotation);
+        f.set(StreamFormat::UnitX, unitPm);
+        f.set(StreamFormat::UnitVal, unitValPm);
         break;
     case Sine:
-        meta += {{0x2001, 0}, {0x2010, 0}, {0x2002, sineFrame}, {0x2004, int(sineFrame * c.period * 2.5)},
-                 {0x2012, unitMicroS}, {0x2013, unitMicroV}, {0x200A, 1}};
+        f.set(StreamFormat::Order, GPlugin::linear);
+        f.set(StreamFormat::RangeX, sineFrame);
+        f.set(StreamFormat::PhysX, int(sineFrame * c.period * 2.5));
+        f.set(StreamFormat::UnitX, unitMicroS);
+        f.set(StreamFormat::UnitVal, unitMicroV);
         break;
     case Lines:
-        meta += {{0x2001, 2}, {0x2010, 0}, {0x2002, lineLength}, {0x2004, lineLength * 1000}, {0x2012, unitHz},
-                 {0x2013, unitV}, {0x200A, 1}};
+        f.set(StreamFormat::Order, GPlugin::cyclic);
+        f.set(StreamFormat::RangeX, lineLength);
+        f.set(StreamFormat::PhysX, lineLength * 1000);
+        f.set(StreamFormat::UnitX, unitHz);
+        f.set(StreamFormat::UnitVal, unitV);
         break;
     case TimeTags:
-        meta += {{0x2001, 0}, {0x2010, 5}, {0x2013, unitPicoS}, {0x200A, 1}};
+        f.set(StreamFormat::Order, GPlugin::linear);
+        f.set(StreamFormat::Encoding, 5); // raw time tags
+        f.set(StreamFormat::UnitVal, unitPicoS);
         break;
     }
-    meta.append({0x2009, c.group});
+    // The data group's number goes in the trigger's slot: the viewer maps it to the group's trigger.
+    f.set(StreamFormat::Trigger, c.group);
+    // Init first, then the properties in ascending code order.
+    QVector<QPair<int, int>> meta;
+    meta.append({MetaInit, 1});
+    for (StreamFormat::Property p : StreamFormat::codeOrder())
+        if (f.isSet(p))
+            meta.append({StreamFormat::info(p).metaCode, f.value(p)});
     QByteArray t;
     for (const auto& m : meta)
         t += make(KindData, m.first, channel, &m.second);

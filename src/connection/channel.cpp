@@ -1,6 +1,7 @@
 #include "connection/channel.h"
 
 #include "connection/viewpage.h"
+#include "framework/streamformat.h"
 #include "snapshot/snapshotmgr.h"
 #include "utilif/error.h"
 #include "utilif/framebuffer.h"
@@ -125,90 +126,34 @@ void Channel::sendSingleMetadata(GPlugin* plugin, int code, int value)
 {
     if (!plugin)
         return;
-    switch (code) {
-    case 0x2001:
-        plugin->setDataOrder(GPlugin::DataOrder(value));
-        break;
-    case 0x2002:
-        plugin->setDataRangeX(value);
-        break;
-    case 0x2003:
-        plugin->setDataRangeY(value);
-        break;
-    case 0x2004:
-        plugin->setDataPhysX(value);
-        break;
-    case 0x2005:
-        plugin->setDataPhysY(value);
-        break;
-    case 0x2006:
-        plugin->setDataOffsetX(value);
-        break;
-    case 0x2007:
-        plugin->setDataOffsetY(value);
-        break;
-    case 0x2008:
-        plugin->setDataRotation(value);
-        break;
-    case 0x2009:
+    if (code == StreamFormat::metaInit) {
+        if (value != 0)
+            plugin->init();
+        return;
+    }
+    StreamFormat::Property p;
+    if (!StreamFormat::fromMetaCode(code, &p))
+        return;
+    if (p == StreamFormat::Trigger) {
         // The value names a data group; a number below the group count without an entry sends nothing.
         if (value >= 0 && value < groups->size() && groups->contains(value))
             plugin->setDataTrigger(GPlugin::DataTrigger(groups->value(value).trigger));
-        break;
-    case 0x200A:
-        plugin->setDataPhysVal(value);
-        break;
-    case 0x200C:
-        plugin->setDataPhysValNumerator(value);
-        break;
-    case 0x2010:
-        plugin->setDataEncoding(GPlugin::DataEncoding(value));
-        break;
-    case 0x2011:
-        plugin->setDataBinning(value);
-        break;
-    case 0x2012:
-        plugin->setDataUnitX(value);
-        break;
-    case 0x2013:
-        plugin->setDataUnitVal(value);
-        break;
-    case 0x2014:
-        plugin->setDataOffsetVal(value);
-        break;
-    case 0x2015:
-        plugin->setFixXY(value != 0);
-        break;
-    case 0x2016:
-        plugin->setDataScanSpeed(value);
-        break;
-    case 0x2017:
-        plugin->setDataRangeZ(value);
-        break;
-    case 0x2018:
-        plugin->setDataPhysZ(value);
-        break;
-    case 0x2019:
-        plugin->setDataOffsetZ(value);
-        break;
-    case 0x2020:
-        plugin->setDataUnitZ(value);
-        break;
-    case 0x2100:
-        if (value != 0)
-            plugin->init();
-        break;
-    default:
-        break;
+        return;
     }
+    StreamFormat::deliver(plugin, p, value);
 }
 
 void Channel::replayMetaData(GPlugin* plugin)
 {
-    // Copied: a plug-in's reaction must not invalidate the walk.
-    const QMap<int, int> meta = buffer->metaData();
-    for (auto it = meta.cbegin(); it != meta.cend(); ++it)
-        sendSingleMetadata(plugin, it.key(), it.value());
+    // Copied: a plug-in's reaction must not invalidate the walk. Ascending code order, the init code last.
+    const StreamFormat meta = buffer->format();
+    const int init = buffer->getInit();
+    const bool hasInit = buffer->hasInit();
+    for (StreamFormat::Property p : StreamFormat::codeOrder())
+        if (meta.isSet(p))
+            sendSingleMetadata(plugin, StreamFormat::info(p).metaCode, meta.value(p));
+    if (hasInit)
+        sendSingleMetadata(plugin, StreamFormat::metaInit, init);
 }
 
 void Channel::setDataGroup(int group)

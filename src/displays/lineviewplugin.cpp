@@ -39,7 +39,7 @@ const GPlugin::PluginDescriptor lineDisplay2(QStringLiteral("Line Display 2"),
                                              lineViewFactory);
 const GPlugin::PluginDescriptor doubleLineDisplay2(QStringLiteral("Double Line Display 2"),
                                                    QStringLiteral("y(x) or y(t) display for two input streams."),
-                                                   0x10c1, lineViewFactory);
+                                                   0x10c1, doubleLineViewFactory);
 const GPlugin::PluginDescriptor parametricDisplay(
     QStringLiteral("Parametric Display"),
     QStringLiteral("Displays two data streams as a parametric curve,\ni.e. the set of points x(t),y(t) ."), 0x1041,
@@ -91,12 +91,17 @@ double clampTo(double v, double lo, double hi)
 
 GPlugin* lineViewFactory(QWidget* parent, QString name)
 {
-    return new LineViewPlugin(parent, name, false, nullptr);
+    return new LineViewPlugin(parent, name, false, nullptr, &lineDisplay2);
+}
+
+GPlugin* doubleLineViewFactory(QWidget* parent, QString name)
+{
+    return new LineViewPlugin(parent, name, false, nullptr, &doubleLineDisplay2);
 }
 
 GPlugin* corrViewFactory(QWidget* parent, QString name)
 {
-    return new LineViewPlugin(parent, name, true, nullptr);
+    return new LineViewPlugin(parent, name, true, nullptr, &parametricDisplay);
 }
 
 LineViewPlugin::LineViewPlugin(QWidget* parent, QString name, bool parametric, ViewFactory viewFactory,
@@ -423,9 +428,7 @@ bool LineViewPlugin::hasYManual() const
 
 void LineViewPlugin::setDataRangeX(int value)
 {
-    const int v = value == 1 ? 2 : value;
-    if (v > 0 && v != meta.rangeX) {
-        meta.rangeX = v;
+    if (meta.accept(StreamFormat::RangeX, value)) {
         setPending(pendUpdate | pendClear | pendRangeX);
     }
     GPlugin::setDataRangeX(value);
@@ -433,8 +436,7 @@ void LineViewPlugin::setDataRangeX(int value)
 
 void LineViewPlugin::setDataOffsetX(int value)
 {
-    if (value != meta.offsetX) {
-        meta.offsetX = value;
+    if (meta.accept(StreamFormat::OffsetX, value)) {
         setPending(pendUpdate | pendClear | pendRangeX);
     }
     GPlugin::setDataOffsetX(value);
@@ -442,8 +444,7 @@ void LineViewPlugin::setDataOffsetX(int value)
 
 void LineViewPlugin::setDataPhysX(int value)
 {
-    if (value > 1 && value != meta.physX) {
-        meta.physX = value;
+    if (meta.accept(StreamFormat::PhysX, value)) {
         setPending(pendUpdate | pendClear | pendRangeX);
     }
     GPlugin::setDataPhysX(value);
@@ -451,8 +452,7 @@ void LineViewPlugin::setDataPhysX(int value)
 
 void LineViewPlugin::setDataUnitX(int unit)
 {
-    if (unit != 0x80 && unit != meta.unitX) {
-        meta.unitX = unit;
+    if (meta.accept(StreamFormat::UnitX, unit)) {
         setPending(pendUpdate | pendClear | pendRangeX);
     }
     GPlugin::setDataUnitX(unit);
@@ -460,9 +460,7 @@ void LineViewPlugin::setDataUnitX(int unit)
 
 void LineViewPlugin::setDataUnitVal(int unit)
 {
-    const int u = fixedUnitVal > 0 ? fixedUnitVal : unit;
-    if (u != meta.unitVal) {
-        meta.unitVal = u;
+    if (meta.accept(StreamFormat::UnitVal, fixedUnitVal > 0 ? fixedUnitVal : unit)) {
         setPending(pendUpdate | pendClear | pendRangeX);
     }
     GPlugin::setDataUnitVal(unit);
@@ -470,8 +468,7 @@ void LineViewPlugin::setDataUnitVal(int unit)
 
 void LineViewPlugin::setDataOffsetVal(int value)
 {
-    if (value != meta.offsetVal) {
-        meta.offsetVal = value;
+    if (meta.accept(StreamFormat::OffsetVal, value)) {
         setPending(pendUpdate);
     }
     GPlugin::setDataOffsetVal(value);
@@ -479,10 +476,7 @@ void LineViewPlugin::setDataOffsetVal(int value)
 
 void LineViewPlugin::setDataPhysVal(int value)
 {
-    const int v = fixedPhysVal > 0 ? fixedPhysVal : value;
-    // A physical value of 0 would make every value infinite.
-    if (v != 0 && v != meta.physVal) {
-        meta.physVal = v;
+    if (meta.accept(StreamFormat::PhysVal, fixedPhysVal > 0 ? fixedPhysVal : value)) {
         setPending(pendUpdate);
     }
     GPlugin::setDataPhysVal(value);
@@ -490,8 +484,7 @@ void LineViewPlugin::setDataPhysVal(int value)
 
 void LineViewPlugin::setDataPhysValNumerator(int value)
 {
-    if (value != 0 && value != meta.physValNumerator) {
-        meta.physValNumerator = value;
+    if (meta.accept(StreamFormat::PhysValNumerator, value)) {
         setPending(pendUpdate);
     }
     GPlugin::setDataPhysValNumerator(value);
@@ -499,8 +492,7 @@ void LineViewPlugin::setDataPhysValNumerator(int value)
 
 void LineViewPlugin::setDataOrder(GPlugin::DataOrder order)
 {
-    if (order != meta.order) {
-        meta.order = order;
+    if (meta.accept(StreamFormat::Order, int(order))) {
         setPending(pendUpdate | pendClear | pendRangeX | pendLineCount);
     }
     GPlugin::setDataOrder(order);
@@ -508,14 +500,14 @@ void LineViewPlugin::setDataOrder(GPlugin::DataOrder order)
 
 void LineViewPlugin::setDataTrigger(GPlugin::DataTrigger trigger)
 {
-    meta.trigger = trigger;
+    meta.accept(StreamFormat::Trigger, int(trigger));
     GPlugin::setDataTrigger(trigger);
 }
 
 void LineViewPlugin::setDataEncoding(GPlugin::DataEncoding encoding)
 {
     const int oldType = meta.encType, oldChannels = meta.channels, oldMask = meta.channelMask;
-    meta.encoding = int(encoding);
+    meta.accept(StreamFormat::Encoding, int(encoding));
     meta.update();
     if (meta.encType != oldType || meta.channels != oldChannels || meta.channelMask != oldMask)
         setPending(pendClear);

@@ -335,13 +335,19 @@ void WaterfallPlugin::setDataOrder(GPlugin::DataOrder order)
     GPlugin::setDataOrder(order);
 }
 
-bool WaterfallPlugin::changeRange(int& range, int value)
+bool WaterfallPlugin::changeRange(StreamFormat::Property p, int& range, int value)
 {
-    if (value == range)
+    // Compared with the value that arrived last, not with the range in use: a range below 2 is shown as 260, and a
+    // later 260 is still news for the successor.
+    const int last = meta.received.isSet(p) ? meta.received.value(p) : range;
+    if (value == last)
         return false;
+    meta.received.set(p, value);
     range = value < 2 ? 260 : value;
     if (!waterfall->setRange(meta.rangeX, meta.rangeY)) {
         meta.rangeX = meta.rangeY = 2;
+        meta.received.unset(StreamFormat::RangeX);
+        meta.received.unset(StreamFormat::RangeY);
         throw OomError();
     }
     return true;
@@ -349,7 +355,7 @@ bool WaterfallPlugin::changeRange(int& range, int value)
 
 void WaterfallPlugin::setDataRangeX(int value)
 {
-    if (!changeRange(meta.rangeX, value))
+    if (!changeRange(StreamFormat::RangeX, meta.rangeX, value))
         return;
     updateGauge();
     GPlugin::setDataRangeX(value);
@@ -357,7 +363,7 @@ void WaterfallPlugin::setDataRangeX(int value)
 
 void WaterfallPlugin::setDataRangeY(int value)
 {
-    if (changeRange(meta.rangeY, value))
+    if (changeRange(StreamFormat::RangeY, meta.rangeY, value))
         GPlugin::setDataRangeY(value);
 }
 
@@ -1081,10 +1087,18 @@ void WaterfallPlugin::setOption(QString key, QString value)
     if (!ok)
         return;
     const QString k = key.toLower();
-    if (k == QLatin1String("datarangex")) {
-        setDataRangeX(v);
-    } else if (k == QLatin1String("datarangey")) {
-        setDataRangeY(v);
+    if (k == QLatin1String("datarangex") || k == QLatin1String("datarangey")) {
+        // An option must not end the layout that carries it: a frame that does not fit is reported and left out.
+        const bool x = k == QLatin1String("datarangex");
+        const int w = x ? v : meta.rangeX, h = x ? meta.rangeY : v;
+        try {
+            if (x)
+                setDataRangeX(v);
+            else
+                setDataRangeY(v);
+        } catch (const OomError&) {
+            emit statusChanged(QStringLiteral("Not enough memory for a frame of %1 x %2 pixels").arg(w).arg(h), -1, 2);
+        }
     } else if (k == QLatin1String("size")) {
         if (!waterfall->setRange(v, v))
             emit statusChanged(QStringLiteral("Not enough memory for a frame of %1 x %1 pixels").arg(v), -1, 2);

@@ -1,6 +1,7 @@
 // The TCP client of the data connection: framing into whole telegrams, the bounded buffer, order of writes, state
 // values and reconnection.
 #include "connectiontest.h"
+#include "framework/streamformat.h"
 #include "utilif/iqtcp.h"
 
 #include <QSignalSpy>
@@ -41,7 +42,7 @@ TEST(IQTcp, DeliversWholeTelegramsOnly)
 
     QByteArray stream;
     stream += tel(2, 0xF00, 0, {1, 2, 3});
-    stream += tel(2, 0x2002, 0, {128});
+    stream += tel(2, StreamFormat::metaCode(StreamFormat::RangeX), 0, {128});
     QByteArray big;
     QVector<qint32> many(5000);
     for (int i = 0; i < many.size(); ++i)
@@ -87,7 +88,7 @@ TEST(IQTcp, DropsWhatExceedsTheBoundAndReportsOverload)
     QByteArray gigabytes = tel(2, 0xF00, 0, {});
     Telegram::putWord(gigabytes.data(), 0, qint32(0xC0000000)); // announced 3 GiB; the stream ends long before
     const QByteArray tooShort = QByteArray::fromHex("0800000001000000aabbccdd");
-    const QByteArray good = tel(2, 0x2001, 0, {4});
+    const QByteArray good = tel(2, StreamFormat::metaCode(StreamFormat::Order), 0, {4});
 
     server.send(good + huge + tooShort + good);
     ASSERT_TRUE(QTest::qWaitFor([&]() { return got.bytes.size() >= 2 * good.size(); }, 5000));

@@ -4,6 +4,7 @@
 #include "connection/viewmanager.h"
 #include "connection/viewpage.h"
 #include "connectiontest.h"
+#include "framework/streamformat.h"
 #include "support/recordingplugin.h"
 #include "utilif/iqtcp.h"
 
@@ -158,10 +159,10 @@ TEST_F(ManagerTest, ReceiveDispatchesDataMetadataAndReplies)
     odd.chop(1);
     Telegram::putWord(odd.data(), 0, 16 + 7);     // 7 data bytes
     buf += odd;
-    buf += tel(2, 0x2002, 0, {640});              // metadata rangeX for channel 0
-    buf += tel(2, 0x2100, 0, {1});                // the last metadata code: init
-    buf += tel(2, 0x2101, 0, {5});                // not metadata: ignored
-    buf += tel(2, 0x2003, 9, {7});                // metadata for a channel out of range
+    buf += tel(2, StreamFormat::metaCode(StreamFormat::RangeX), 0, {640}); // metadata rangeX for channel 0
+    buf += tel(2, StreamFormat::metaInit, 0, {1});                         // the last metadata code: init
+    buf += tel(2, (StreamFormat::metaInit + 1), 0, {5});                   // not metadata: ignored
+    buf += tel(2, StreamFormat::metaCode(StreamFormat::RangeY), 9, {7});   // metadata for a channel out of range
     buf += tel(2, 0xF00 + 8, 0, {1});             // data for a channel that does not exist
     buf += tel(3, 49, 2, {0, 17});                // signal number of channel 2
     buf += tel(3, 50, 2, {0, 40});                // period
@@ -266,8 +267,10 @@ TEST(ViewManager, ReceiveSurvivesAFrameGeometryBeyondAnyMemory)
     ViewManager manager(nullptr, false);
     manager.setChannelCount(1, 0, groups); // the channel has no group yet: its frame buffer is idle
     // Lines per frame first (nothing to allocate yet), then the line length that makes the frame huge.
-    QByteArray buf = tel(2, 0x2001, 0, {4}) + tel(2, 0x2003, 0, {1100000000}) + tel(2, 0x2002, 0, {1100000000}) +
-                     tel(3, 59, 0, {0, 0}) + tel(2, 0xF00, 0, {1, 2, 3});
+    QByteArray buf = tel(2, StreamFormat::metaCode(StreamFormat::Order), 0, {4}) +
+                     tel(2, StreamFormat::metaCode(StreamFormat::RangeY), 0, {1100000000}) +
+                     tel(2, StreamFormat::metaCode(StreamFormat::RangeX), 0, {1100000000}) + tel(3, 59, 0, {0, 0}) +
+                     tel(2, 0xF00, 0, {1, 2, 3});
     manager.receive(buf.data(), buf.size());
     EXPECT_EQ(manager.getChannels()[0]->getDataGroup(), 0);
 }
