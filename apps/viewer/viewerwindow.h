@@ -85,6 +85,7 @@ private slots:
     void globalSequenceChanged(int number);
     void setReceiving(bool on);
     void setOverload(bool on);
+    void showProtocolErrors(int count);
     void connectionChanged(bool up);
     void connectionError();
 
