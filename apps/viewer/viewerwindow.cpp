@@ -401,6 +401,17 @@ void ViewerWindow::connectTo(const QString& host, quint16 port)
         viewManager->connectToServer(host, port);
 }
 
+void ViewerWindow::stopConnection()
+{
+    if (!viewManager)
+        return;
+    if (viewManager->connection())
+        disconnect(viewManager->connection(), nullptr, this, nullptr);
+    viewManager->stop();
+    connectedFlag = false;
+    connectionLabel->setText(QStringLiteral("Not connected"));
+}
+
 void ViewerWindow::setSnapshotDir(const QString& dir)
 {
     snapshotDirOverride = dir;
