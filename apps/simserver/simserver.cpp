@@ -101,7 +101,7 @@ void SimServer::dropClients()
     for (const Client& c : clients)
         sockets.append(c.socket);
     for (QTcpSocket* s : sockets)
-        s->abort(); // emits disconnected, which removes the client
+        drop(s);
 }
 
 void SimServer::setChannels(const QList<Stream>& streams)
@@ -308,6 +308,21 @@ void SimServer::onClientGone(QTcpSocket* socket)
     }
 }
 
+void SimServer::drop(QTcpSocket* socket)
+{
+    // Out of the list first, so that nothing more is streamed to it; the socket goes once its signal has returned.
+    QObject::disconnect(socket, nullptr, this, nullptr);
+    for (int i = 0; i < clients.size(); ++i) {
+        if (clients[i].socket == socket) {
+            clients.removeAt(i);
+            break;
+        }
+    }
+    socket->abort();
+    socket->deleteLater();
+    emit clientDisconnected();
+}
+
 void SimServer::onReadyRead(QTcpSocket* socket)
 {
     Client* c = find(socket);
@@ -319,8 +334,7 @@ void SimServer::onReadyRead(QTcpSocket* socket)
         const quint32 length = qFromLittleEndian<quint32>(c->input.constData() + pos);
         if (length < quint32(HeaderBytes) || length > maxClientTelegram) {
             qCWarning(lcSim) << "protocol error: telegram length" << length << "- dropping the client";
-            QMetaObject::invokeMethod(socket, "abort", Qt::QueuedConnection);
-            c->input.clear();
+            drop(socket);
             return;
         }
         if (c->input.size() - pos < int(length) + 4)

@@ -121,6 +121,8 @@ private:
     void onNewConnection();
     void onReadyRead(QTcpSocket* socket);
     void onClientGone(QTcpSocket* socket);
+    /// Closes a client's connection at once and forgets the client.
+    void drop(QTcpSocket* socket);
     void handle(Client& client, const char* telegram, int length);
     void subscribe(Client& client, int channel);
     void sendMetadata(Client& client, int channel);

@@ -3,6 +3,7 @@
 
 #include "commandline.h"
 #include "layoutfile.h"
+#include "signalquit.h"
 #include "viewerwindow.h"
 
 #include "connection/viewpage.h"
@@ -14,10 +15,12 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -45,6 +48,29 @@ QMap<QString, QDateTime> listFiles(const QString& dir)
     for (const QFileInfo& f : entries)
         files.insert(f.absoluteFilePath(), f.lastModified());
     return files;
+}
+
+// How long the quit waits for background stores that are still running before it abandons them.
+constexpr int storeWaitMs = 30000;
+
+// Lets running background stores finish, with the event loop running (they report back through it). False if some
+// were still running when the time ran out.
+bool waitForStores(int timeoutMs)
+{
+    if (ViewerWindow::runningStores() == 0)
+        return true;
+    print(stderr, QStringLiteral("Waiting for %1 snapshot store(s) to finish").arg(ViewerWindow::runningStores()));
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (ViewerWindow::runningStores() == 0 || clock.elapsed() >= timeoutMs)
+            loop.quit();
+    });
+    poll.start(20);
+    loop.exec();
+    return ViewerWindow::runningStores() == 0;
 }
 
 // Runs the end of a session: stores, screenshot, report. Returns the exit code.
@@ -154,6 +180,10 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
+    // From here on SIGTERM, SIGINT and SIGHUP quit in order; what arrives before the event loop runs waits for it.
+    SignalQuit signalQuit;
+    if (!signalQuit.install(&error))
+        print(stderr, QStringLiteral("orvik-viewer: warning: %1; a signal will end the viewer at once").arg(error));
     QCoreApplication::setApplicationName(QStringLiteral("orvik-viewer"));
     QCoreApplication::setOrganizationName(QStringLiteral("Orvik"));
     if (!options.settingsFile.isEmpty())
@@ -227,7 +257,35 @@ int main(int argc, char** argv)
     Finisher finisher(&window, options);
     QObject::connect(&window, &ViewerWindow::closed, &finisher, &Finisher::start);
     if (options.runFor >= 0)
-        QTimer::singleShot(int(options.runFor * 1000), &finisher, &Finisher::start);
-    const int code = app.exec();
+        QTimer::singleShot(int(options.runFor * 1000), &finisher, [&finisher] {
+            SignalQuit::beginQuit();
+            finisher.start();
+        });
+    int quitSignal = 0;
+    QObject::connect(&signalQuit, &SignalQuit::received, &finisher, [&](int signalNumber) {
+        if (quitSignal != 0)
+            return;
+        quitSignal = signalNumber;
+        print(stderr, QStringLiteral("orvik-viewer: %1 received, quitting (a second signal ends the viewer at once)")
+                          .arg(SignalQuit::name(signalNumber)));
+        finisher.start();
+    });
+    QObject::connect(&window, &ViewerWindow::closed, [] { SignalQuit::beginQuit(); });
+    int code = app.exec();
+    SignalQuit::beginQuit();
+
+    // The server stops streaming first, so that no new frame starts a store; then the running stores finish.
+    window.stopConnection();
+    if (!waitForStores(storeWaitMs)) {
+        // A thread cannot be torn down while it writes: leave without the destructors. The writers rename a file
+        // to its final name only when it is complete, and the settings are written as they change.
+        print(stderr, QStringLiteral("error: %1 snapshot store(s) did not finish within %2 s and were abandoned")
+                          .arg(ViewerWindow::runningStores())
+                          .arg(storeWaitMs / 1000));
+        std::fflush(nullptr);
+        std::_Exit(1);
+    }
+    if (quitSignal != 0 && code == 0)
+        code = SignalQuit::exitCode(quitSignal);
     return code;
 }

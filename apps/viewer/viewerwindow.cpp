@@ -160,7 +160,9 @@ void ViewerWindow::buildStatusBar()
     overloadLabel = new QLabel(QStringLiteral("Overload"), this);
     sequenceLabel = new QLabel(this);
     receivingLabel->setToolTip(QStringLiteral("Data arrived in the last 200 ms"));
-    overloadLabel->setToolTip(QStringLiteral("The connection had to drop data"));
+    overloadLabel->setToolTip(
+        QStringLiteral("The viewer fell behind the server: the server was held back and may have dropped data"));
+    showProtocolErrors(0);
     sequenceLabel->setToolTip(QStringLiteral("Sequence number of the next global snapshot"));
     for (QLabel* l : {receivingLabel, overloadLabel})
         l->setMargin(2);
@@ -263,6 +265,8 @@ bool ViewerWindow::loadLayout(const ViewerLayout& layout, QString* error)
     connect(viewManager, &ViewManager::statusChanged, this, &ViewerWindow::showStatus);
     connect(viewManager, &ViewManager::receiving, this, &ViewerWindow::setReceiving);
     connect(viewManager, &ViewManager::overload, this, &ViewerWindow::setOverload);
+    connect(viewManager, &ViewManager::protocolErrors, this, &ViewerWindow::showProtocolErrors);
+    showProtocolErrors(0);
     if (IQTcp* tcp = viewManager->connection()) {
         connect(tcp, &IQTcp::connected, this, &ViewerWindow::connectionChanged);
         connect(tcp, &IQTcp::error, this, &ViewerWindow::connectionError);
@@ -398,6 +402,17 @@ void ViewerWindow::connectTo(const QString& host, quint16 port)
         viewManager->connectToServer(host, port);
 }
 
+void ViewerWindow::stopConnection()
+{
+    if (!viewManager)
+        return;
+    if (viewManager->connection())
+        disconnect(viewManager->connection(), nullptr, this, nullptr);
+    viewManager->stop();
+    connectedFlag = false;
+    connectionLabel->setText(QStringLiteral("Not connected"));
+}
+
 void ViewerWindow::setSnapshotDir(const QString& dir)
 {
     snapshotDirOverride = dir;
@@ -461,6 +476,13 @@ void ViewerWindow::setReceiving(bool on)
 {
     receivingLabel->setStyleSheet(on ? QStringLiteral("background: #2e9d3a; color: white")
                                      : QStringLiteral("color: gray"));
+}
+
+void ViewerWindow::showProtocolErrors(int count)
+{
+    // Each one closed the connection, which was then opened again: rare, but worth knowing about.
+    connectionLabel->setToolTip(
+        QStringLiteral("Protocol errors in the server's stream since the layout was loaded: %1").arg(count));
 }
 
 void ViewerWindow::setOverload(bool on)

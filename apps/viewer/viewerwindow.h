@@ -37,6 +37,8 @@ public:
     bool loadLayout(const ViewerLayout& layout, QString* error);
     /// Connects (and keeps reconnecting) to the server.
     void connectTo(const QString& host, quint16 port);
+    /// Sends the stop telegram and closes the connection for good (the quit: no "connection lost" message).
+    void stopConnection();
     /// Overrides the snapshot directory of this and every later layout (empty: the layout's).
     void setSnapshotDir(const QString& dir);
     QString snapshotDir() const { return prefs.snapshotDir; }
@@ -88,6 +90,7 @@ private slots:
     void globalSequenceChanged(int number);
     void setReceiving(bool on);
     void setOverload(bool on);
+    void showProtocolErrors(int count);
     void connectionChanged(bool up);
     void connectionError();
 
