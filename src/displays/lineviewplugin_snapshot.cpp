@@ -18,6 +18,10 @@ SnapshotBuffer* LineViewPlugin::snapshotData(int what)
         buf->unitX = meta.unitXText.mid(1);
         buf->unitY = meta.unitValText.mid(1);
         buf->displayName = snapshotMgr->getName().isEmpty() ? name : snapshotMgr->getName();
+        const PrefData* prefs = GPlugin::prefs();
+        if (prefs->graphicType && !prefs->graphicType->isEmpty())
+            buf->graphicType = *prefs->graphicType;
+        buf->csvColumns = prefs->csvFlag && *prefs->csvFlag;
         if (what & SnapshotMgr::typeCsvDisplayed) {
             buf->curves.reserve(view->getCurves().size());
             for (const LvCurve* c : view->getCurves())
@@ -49,9 +53,7 @@ bool LineViewPlugin::saveSnapshot(QString base, int what, const SnapshotBuffer* 
         ok = ok && written;
     };
     if (what & SnapshotMgr::typeGraphics) {
-        const PrefData* prefs = GPlugin::prefs();
-        const QString format =
-            prefs->graphicType && !prefs->graphicType->isEmpty() ? *prefs->graphicType : QStringLiteral("PNG");
+        const QString format = sb->graphicType;
         const QString fn = SnapshotMgr::completeFilename(base, format, QString());
         if (fn.isEmpty())
             ok = false;
@@ -89,9 +91,7 @@ bool LineViewPlugin::saveSnapshotCsv(const LvSnBuffer* sbuf, QString fn)
     for (int k = 2; k <= curves.size(); ++k)
         ts << " ; Y[" << k << "]";
     ts << "\n";
-    const PrefData* prefs = GPlugin::prefs();
-    const bool columns = prefs->csvFlag && *prefs->csvFlag;
-    if (!columns) {
+    if (!sbuf->csvColumns) {
         for (int k = 0; k < curves.size(); ++k) {
             if (k > 0)
                 ts << "# curve " << k + 1 << "\n";

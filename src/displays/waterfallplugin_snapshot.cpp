@@ -42,6 +42,7 @@ SnapshotBuffer* WaterfallPlugin::snapshotData(int kind)
     buffer->viewName = viewName();
     buffer->width = waterfall->rangeX;
     buffer->height = waterfall->rangeY;
+    buffer->ascMatrix = GPlugin::prefs()->ascMatrix && *GPlugin::prefs()->ascMatrix;
     if (kind & SnapshotMgr::typeCsvDisplayed) {
         int* fwd = nullptr;
         int* bwd = nullptr;
@@ -194,7 +195,7 @@ bool WaterfallPlugin::saveSnapshotAsc(const SnapshotBuffer* buffer, QString file
     out += "# scanspeed: " + QByteArray::number((m.scanSpeed + 500) / 1000) + "\n";
     out += "# Start of Data:\n";
 
-    const bool matrix = GPlugin::prefs()->ascMatrix && *GPlugin::prefs()->ascMatrix;
+    const bool matrix = buf ? buf->ascMatrix : GPlugin::prefs()->ascMatrix && *GPlugin::prefs()->ascMatrix;
     const char* sep = matrix ? "  " : "\n";
     bool good = true;
     for (int y = 0; y < h && good; ++y) {

@@ -102,8 +102,14 @@ TEST_F(WaterfallSnapshot, AsciiFileFromTheLiveFrame)
 
 TEST_F(WaterfallSnapshot, CopyKeepsTheFrameAndMatrixLayout)
 {
+    // The layout is the host's when the store was requested, even if the host changes it while the copy is written.
+    bool matrix = true;
+    GPlugin::PrefData prefs = GPlugin::dfltPrefs;
+    prefs.ascMatrix = &matrix;
+    GPlugin::setPrefs(&prefs);
     std::unique_ptr<SnapshotBuffer> copy(
         plugin->snapshotData(SnapshotMgr::typeCsvDisplayed | SnapshotMgr::typeGraphics));
+    matrix = false;
     auto* buf = dynamic_cast<WaterfallSnBuffer*>(copy.get());
     ASSERT_NE(buf, nullptr);
     EXPECT_FALSE(buf->hasFwd);
@@ -112,10 +118,6 @@ TEST_F(WaterfallSnapshot, CopyKeepsTheFrameAndMatrixLayout)
     EXPECT_FALSE(buf->bwdImage.isNull());
     plugin->init(); // the live frame is gone; the copy is not
 
-    const bool matrix = true;
-    GPlugin::PrefData prefs = GPlugin::dfltPrefs;
-    prefs.ascMatrix = &matrix;
-    GPlugin::setPrefs(&prefs);
     QString message;
     const bool ok = plugin->saveSnapshot(base, SnapshotMgr::typeCsvDisplayed, copy.get(), &message);
     GPlugin::setPrefs(&GPlugin::dfltPrefs);
