@@ -7,6 +7,7 @@
 
 #include "connection/viewpage.h"
 #include "simserver.h"
+#include "snapshot/snapshotmgr.h"
 #include "utilif/savable.h"
 
 #include <QApplication>
@@ -53,6 +54,7 @@ public:
     Finisher(ViewerWindow* window, const ViewerOptions& options) : window(window), options(options)
     {
         before = listFiles(snapshotDir());
+        failedBefore = SnapshotMgr::failedStores();
     }
 
     QString snapshotDir() const
@@ -91,6 +93,12 @@ private:
                 print(stderr, QStringLiteral("error: snapshot stores did not finish within 30 s"));
                 code = 1;
             }
+            // Each failed store has printed its message naming the file; its file is not there.
+            const int failed = SnapshotMgr::failedStores() - failedBefore;
+            if (failed > 0) {
+                print(stderr, QStringLiteral("error: %1 snapshot store(s) failed").arg(failed));
+                code = 1;
+            }
             QStringList written;
             const QMap<QString, QDateTime> after = listFiles(snapshotDir());
             for (auto it = after.begin(); it != after.end(); ++it) {
@@ -124,6 +132,7 @@ private:
     ViewerOptions options;
     QMap<QString, QDateTime> before;
     QElapsedTimer clock;
+    int failedBefore = 0;
     bool started = false;
 };
 

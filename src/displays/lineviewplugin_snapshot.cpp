@@ -2,9 +2,10 @@
 
 #include "snapshot/snapshotmgr.h"
 #include "utilif/error.h"
+#include "utilif/wholefile.h"
 
 #include <QDateTime>
-#include <QFile>
+#include <QDir>
 #include <QTextStream>
 #include <memory>
 #include <new>
@@ -46,27 +47,29 @@ bool LineViewPlugin::saveSnapshot(QString base, int what, const SnapshotBuffer* 
     if (!sb)
         return false;
     bool ok = true;
+    // The message names the last file written, or the first that failed.
     auto report = [&](const QString& fn, bool written) {
-        if (msg)
+        if (msg && ok)
             *msg = (written ? QStringLiteral("Snapshot written to ") : QStringLiteral("Failed to write snapshot to ")) +
                    fn;
         ok = ok && written;
     };
-    if (what & SnapshotMgr::typeGraphics) {
-        const QString format = sb->graphicType;
-        const QString fn = SnapshotMgr::completeFilename(base, format, QString());
-        if (fn.isEmpty())
-            ok = false;
-        else
-            report(fn, sb->image.save(fn, format.toLatin1().constData(), 70));
-    }
-    if ((what & SnapshotMgr::typeCsvDisplayed) && !sb->curves.isEmpty()) {
-        const QString fn = SnapshotMgr::completeFilename(base, QStringLiteral("csv"), QString());
-        if (fn.isEmpty())
-            ok = false;
-        else
-            report(fn, saveSnapshotCsv(sb, fn));
-    }
+    // Names are claimed while their files are written, so that a concurrent store picks another one.
+    auto store = [&](const QString& ext, auto&& save) {
+        const QString fn = SnapshotMgr::reserveFilename(base, ext, QString());
+        if (fn.isEmpty()) {
+            report(QDir::toNativeSeparators(base + QLatin1Char('.') + ext.toLower()), false);
+            return;
+        }
+        report(fn, save(fn));
+        SnapshotMgr::releaseFilename(fn);
+    };
+    if (what & SnapshotMgr::typeGraphics)
+        store(sb->graphicType, [&](const QString& fn) {
+            return WholeFile::saveImage(sb->image, fn, sb->graphicType.toLatin1(), 70);
+        });
+    if ((what & SnapshotMgr::typeCsvDisplayed) && !sb->curves.isEmpty())
+        store(QStringLiteral("csv"), [&](const QString& fn) { return saveSnapshotCsv(sb, fn); });
     return ok;
 }
 
@@ -74,8 +77,8 @@ bool LineViewPlugin::saveSnapshotCsv(const LvSnBuffer* sbuf, QString fn)
 {
     if (!sbuf || sbuf->curves.isEmpty())
         return false;
-    QFile file(fn);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+    WholeFile file(fn);
+    if (!file.open(QIODevice::WriteOnly))
         return false;
     QTextStream ts(&file);
     ts.setCodec("ISO-8859-1");
@@ -114,5 +117,5 @@ bool LineViewPlugin::saveSnapshotCsv(const LvSnBuffer* sbuf, QString fn)
         }
     }
     ts.flush();
-    return ts.status() == QTextStream::Ok && file.error() == QFileDevice::NoError;
+    return ts.status() == QTextStream::Ok && file.commit();
 }

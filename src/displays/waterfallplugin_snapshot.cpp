@@ -4,9 +4,10 @@
 #include "snapshot/snapshotmgr.h"
 #include "utilif/algo.h"
 #include "utilif/error.h"
+#include "utilif/wholefile.h"
 
 #include <QDateTime>
-#include <QFile>
+#include <QDir>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -110,18 +111,21 @@ bool WaterfallPlugin::saveSnapshot(QString name, int kind, const SnapshotBuffer*
             const bool fwd = d == 0;
             const QString suffix = fwd ? QStringLiteral("fwd") : QStringLiteral("bwd");
             const QString file = SnapshotMgr::reserveFilename(name, ext, suffix);
-            const bool done = !file.isEmpty() && (type == SnapshotMgr::typeGraphics
-                                                      ? saveSnapshotImg(buffer, file, fwd, QStringLiteral("PNG"))
-                                                      : saveSnapshotAsc(buffer, file, fwd));
+            bool done = false;
+            if (!file.isEmpty()) {
+                done = type == SnapshotMgr::typeGraphics ? saveSnapshotImg(buffer, file, fwd, QStringLiteral("PNG"))
+                                                         : saveSnapshotAsc(buffer, file, fwd);
+                SnapshotMgr::releaseFilename(file);
+            }
             if (done) {
                 written = file;
                 continue;
             }
-            if (!file.isEmpty())
-                QFile::remove(file);
             ok = false;
             if (failed.isEmpty())
-                failed = file.isEmpty() ? name + QLatin1Char('-') + suffix : file;
+                failed = file.isEmpty()
+                             ? QDir::toNativeSeparators(name + QLatin1Char('-') + suffix + QLatin1Char('.') + ext)
+                             : file;
             if (fwd)
                 break; // the backward file of this type is not attempted
         }
@@ -143,7 +147,7 @@ bool WaterfallPlugin::saveSnapshotImg(const SnapshotBuffer* buffer, QString file
     const QImage picture = buf ? (fwd ? buf->fwdImage : buf->bwdImage) : makeSnapshotImg(fwd);
     if (picture.isNull())
         return false;
-    return picture.save(fileName, format.toLatin1().constData(), 70);
+    return WholeFile::saveImage(picture, fileName, format.toLatin1(), 70);
 }
 
 bool WaterfallPlugin::saveSnapshotAsc(const SnapshotBuffer* buffer, QString fileName, bool fwd)
@@ -168,8 +172,8 @@ bool WaterfallPlugin::saveSnapshotAsc(const SnapshotBuffer* buffer, QString file
         valid = ok;
     }
 
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+    WholeFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
         return false;
     double xFactor = 1.0;
     double valFactor = 1.0;
@@ -215,6 +219,5 @@ bool WaterfallPlugin::saveSnapshotAsc(const SnapshotBuffer* buffer, QString file
     }
     if (good && !out.isEmpty())
         good = file.write(out) == out.size();
-    file.close();
-    return good && file.error() == QFileDevice::NoError;
+    return good && file.commit();
 }
