@@ -376,8 +376,8 @@ TEST_F(ChannelTest, FullDiskFailsTheStoreAndTheLogOnce)
     }
     channel->sendData(frame.data(), 100, -1);
     ASSERT_EQ(status.size(), 1);
-    EXPECT_EQ(status.at(0).at(0).toString(), "Failed to write continous output to " +
-                                                 QDir::toNativeSeparators(dir.filePath("L_001-Ch-log.csv")));
+    EXPECT_EQ(status.at(0).at(0).toString(),
+              "Failed to write continous output to " + QDir::toNativeSeparators(dir.filePath("L_001-Ch-log.csv")));
     EXPECT_EQ(status.at(0).at(2).toInt(), 2);
 }
 
