@@ -78,7 +78,7 @@ bool LineViewPlugin::saveSnapshotCsv(const LvSnBuffer* sbuf, QString fn)
     if (!sbuf || sbuf->curves.isEmpty())
         return false;
     WholeFile file(fn);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
         return false;
     QTextStream ts(&file);
     ts.setCodec("ISO-8859-1");

@@ -173,7 +173,7 @@ bool WaterfallPlugin::saveSnapshotAsc(const SnapshotBuffer* buffer, QString file
     }
 
     WholeFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
         return false;
     double xFactor = 1.0;
     double valFactor = 1.0;

@@ -34,7 +34,7 @@ bool WholeFile::open(OpenMode mode)
     if (isOpen() || !(mode & WriteOnly) || (mode & (ReadOnly | Append)))
         return false;
     failed = false;
-    if (!file.open(WriteOnly)) {
+    if (!file.open(WriteOnly | (mode & Text))) {
         setErrorString(file.errorString());
         return false;
     }

@@ -22,7 +22,7 @@ public:
     /// Discards the temporary file unless commit() succeeded.
     ~WholeFile() override;
 
-    /// Only write modes are accepted; a text flag is ignored (files are written as given).
+    /// Only plain write modes are accepted (WriteOnly, with Text where line ends are to be translated).
     bool open(OpenMode mode) override;
     bool isSequential() const override { return false; }
     bool seek(qint64 pos) override;
