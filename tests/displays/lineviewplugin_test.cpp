@@ -3,12 +3,10 @@
 #include "displays/metahelpers.h"
 #include "displays/scalegraph.h"
 #include "snapshot/snapshotmgr.h"
-#include "support/filesizelimit.h"
 #include "support/recordingplugin.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMouseEvent>
@@ -800,28 +798,4 @@ TEST(LineViewPlugin_Snapshot, ImageFromACopyAndFailures)
     // A file that cannot be written is a failure with its message.
     EXPECT_FALSE(p->saveSnapshot(dir.filePath("missing/dir/x"), SnapshotMgr::typeCsvDisplayed, nullptr, &msg));
     EXPECT_TRUE(msg.startsWith("Failed to write snapshot to ")) << msg.toStdString();
-}
-
-TEST(LineViewPlugin_Snapshot, FullDiskFailsTheStoreAndLeavesNoFile)
-{
-    QTemporaryDir dir;
-    Plugin p;
-    p.feed({1, 5, 2, 8, 3}, 0);
-    const struct
-    {
-        int type;
-        const char* file;
-    } cases[] = {{SnapshotMgr::typeCsvDisplayed, "shot.csv"}, {SnapshotMgr::typeGraphics, "shot.png"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.file);
-        QString msg;
-        bool ok;
-        {
-            FileSizeLimit full(100); // the CSV file holds some 150 bytes
-            ok = p->saveSnapshot(dir.filePath("shot"), c.type, nullptr, &msg);
-        }
-        EXPECT_FALSE(ok);
-        EXPECT_EQ(msg, "Failed to write snapshot to " + QDir::toNativeSeparators(dir.filePath(c.file)));
-        EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
-    }
 }

@@ -1,8 +1,6 @@
-#include "support/filesizelimit.h"
 #include "utilif/error.h"
 #include "utilif/framebuffer.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -12,7 +10,6 @@
 #include <QtEndian>
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <gtest/gtest.h>
 #include <numeric>
 #include <vector>
@@ -362,78 +359,4 @@ TEST_F(FrameBufferFiles, PermanentLogAppendsBlocksAndFlushesWithinASecond)
     EXPECT_FALSE(fb.permLogOpen());
     EXPECT_EQ(fb.savePermCsv(a, 2), FrameBuffer::saveNothing);
     EXPECT_EQ(fb.startPermCsv(path("no/dir/perm.csv"), "x"), FrameBuffer::saveFailed);
-}
-
-// Files of a folder, hidden ones included: what a store left behind.
-static QStringList folderEntries(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
-}
-
-TEST_F(FrameBufferFiles, FullDiskFailsEveryWriterAndLeavesNoFile)
-{
-    // A 64 x 64 forBack scan and a line of 2000 words: every file is larger than the limit. The small limit catches
-    // the last buffered bytes, the larger one writes that go straight to the disk.
-    FrameBuffer scan;
-    setGeometry(scan, 4, 64, 64);
-    const std::vector<int> words = ramp(2 * 64 * 64, 1);
-    scan.addData(words.data(), int(words.size()), 0);
-    FrameBuffer line;
-    setGeometry(line, 2, 2000, 0);
-    line.addData(words.data(), 2000, 0);
-    struct Case
-    {
-        const char* file;
-        std::function<int(const QString&)> save;
-    };
-    const Case cases[] = {
-        {"line.csv", [&](const QString& n) { return line.saveLineCsv(n, "T"); }},
-        {"scan.asc", [&](const QString& n) { return scan.saveFrameAsc(n, "T", true, true); }},
-        {"scan.bcrf", [&](const QString& n) { return scan.saveFrameBcr(n, "T", false); }},
-    };
-    for (rlim_t limit : {rlim_t(3000), rlim_t(12000)}) {
-        for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(c.file) + " limit " + std::to_string(limit));
-            const QString name = path(c.file);
-            int result;
-            {
-                FileSizeLimit full(limit);
-                result = c.save(name);
-            }
-            EXPECT_EQ(result, FrameBuffer::saveFailed);
-            EXPECT_TRUE(folderEntries(dir.path()).isEmpty()) << folderEntries(dir.path()).join(' ').toStdString();
-            // With room again the same writer succeeds.
-            EXPECT_EQ(c.save(name), FrameBuffer::saveOk);
-            EXPECT_GT(QFileInfo(name).size(), qint64(limit));
-            QFile::remove(name);
-        }
-    }
-}
-
-TEST_F(FrameBufferFiles, FullDiskFailsThePermanentLogUntilItIsEnded)
-{
-    FrameBuffer fb;
-    const QString name = path("perm.csv");
-    ASSERT_EQ(fb.startPermCsv(name, "Channel_1"), FrameBuffer::saveOk);
-    const std::vector<int> block = ramp(1000, 1);
-    int result = FrameBuffer::saveOk;
-    {
-        FileSizeLimit full(8000);
-        for (int k = 0; k < 50 && result == FrameBuffer::saveOk; ++k)
-            result = fb.savePermCsv(block.data(), int(block.size()));
-        if (result == FrameBuffer::saveOk)
-            fb.flushPermCsv();
-        // Once failed, the log stays failed: no gap in the middle of a log that goes on.
-        EXPECT_EQ(fb.savePermCsv(block.data(), 1), FrameBuffer::saveFailed);
-    }
-    EXPECT_EQ(fb.savePermCsv(block.data(), 1), FrameBuffer::saveFailed);
-    EXPECT_EQ(fb.startPermCsv(QString(), QByteArray()), FrameBuffer::saveFailed);
-    EXPECT_FALSE(fb.permLogOpen());
-    // A log that is ended while its last lines cannot be written reports it too.
-    ASSERT_EQ(fb.startPermCsv(path("second.csv"), "Channel_1"), FrameBuffer::saveOk);
-    EXPECT_EQ(fb.savePermCsv(block.data(), 100), FrameBuffer::saveOk); // buffered
-    {
-        FileSizeLimit full(QFileInfo(path("second.csv")).size());
-        EXPECT_EQ(fb.startPermCsv(QString(), QByteArray()), FrameBuffer::saveFailed);
-    }
 }
