@@ -1,7 +1,6 @@
 // The orvik-viewer program as a user runs it: headless against the built-in simulator, with bad layouts, and
 // pointed at a port where no server listens yet.
 #include "simserver.h"
-#include "support/filesizelimit.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,7 +14,6 @@
 #include <QTest>
 #include <QTextStream>
 #include <gtest/gtest.h>
-#include <memory>
 
 namespace {
 
@@ -26,21 +24,13 @@ struct ProgramRun
     QString err;
 };
 
-// `fileSizeLimit` (bytes, 0: none) makes the program's disk look nearly full: its writes past it fail.
-ProgramRun runViewer(const QStringList& args, const QTemporaryDir& dir, int timeoutMs = 90000, rlim_t fileSizeLimit = 0)
+ProgramRun runViewer(const QStringList& args, const QTemporaryDir& dir, int timeoutMs = 90000)
 {
     QProcess p;
     p.setWorkingDirectory(dir.path());
-    {
-        std::unique_ptr<FileSizeLimit> limit;
-        if (fileSizeLimit > 0)
-            limit = std::make_unique<FileSizeLimit>(fileSizeLimit); // inherited by the program, for it alone
-        p.start(QStringLiteral(ORVIK_VIEWER_EXE),
-                QStringList{QStringLiteral("--offscreen"), QStringLiteral("--settings"),
-                            dir.filePath(QStringLiteral("settings.ini"))} +
-                    args);
-        p.waitForStarted();
-    }
+    p.start(QStringLiteral(ORVIK_VIEWER_EXE), QStringList{QStringLiteral("--offscreen"), QStringLiteral("--settings"),
+                                                          dir.filePath(QStringLiteral("settings.ini"))} +
+                                                  args);
     ProgramRun r;
     if (!p.waitForFinished(timeoutMs)) {
         p.kill();
@@ -139,49 +129,6 @@ TEST(ViewerProgram, HeadlessDemoStoresEveryDisplayAndScreenshot)
     }
     EXPECT_GT(images, 0);
     EXPECT_GT(texts, 0);
-}
-
-TEST(ViewerProgram, FullDiskStoreOnExitFailsAndListsOnlyWholeFiles)
-{
-    // Files of at most 10000 bytes fit; larger ones (the scan's files, the pictures of big displays) do not.
-    const rlim_t limit = 10000;
-    QTemporaryDir dir;
-    const QString snaps = dir.filePath(QStringLiteral("snaps"));
-    const ProgramRun r = runViewer({QStringLiteral("--run-for"), QStringLiteral("3"), QStringLiteral("--store-on-exit"),
-                                    QStringLiteral("--snapshot-dir"), snaps},
-                                   dir, 90000, limit);
-    EXPECT_EQ(r.exitCode, 1) << qPrintable(r.out) << qPrintable(r.err);
-    EXPECT_TRUE(r.err.contains(QStringLiteral("snapshot store(s) failed"))) << qPrintable(r.err);
-
-    // Each failure names its file, extension included; that file is not there.
-    const QRegularExpression failure(QStringLiteral("Failed to write (?:frame|snapshot) to (.*)$"),
-                                     QRegularExpression::MultilineOption);
-    int failures = 0;
-    for (auto it = failure.globalMatch(r.err); it.hasNext(); ++failures) {
-        const QString file = it.next().captured(1).trimmed();
-        SCOPED_TRACE(qPrintable(file));
-        EXPECT_TRUE(QStringList({"png", "asc", "bcrf", "csv"}).contains(QFileInfo(file).suffix()));
-        EXPECT_FALSE(QFileInfo::exists(file));
-    }
-    EXPECT_GT(failures, 0) << qPrintable(r.err);
-
-    // Listed are exactly the files in the folder, each one whole; no unfinished or temporary file is left.
-    QStringList listed;
-    for (const QString& line : r.out.split(QLatin1Char('\n'))) {
-        if (line.startsWith(QStringLiteral("  ")))
-            listed << QFileInfo(line.trimmed()).fileName();
-    }
-    QStringList present = QDir(snaps).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-    listed.sort();
-    EXPECT_EQ(listed, present);
-    for (const QString& name : present) {
-        const QFileInfo f(QDir(snaps).filePath(name));
-        SCOPED_TRACE(qPrintable(name));
-        EXPECT_GT(f.size(), 0);
-        EXPECT_LT(f.size(), qint64(limit)); // a file cut at the limit would be exactly as large
-        if (f.suffix() == QLatin1String("png"))
-            EXPECT_FALSE(QImage(f.filePath()).isNull());
-    }
 }
 
 TEST(ViewerProgram, BadLayoutExitsWithTwoAndNamesTheProblem)
