@@ -9,6 +9,7 @@
 #include "connection/viewpage.h"
 #include "displays/waterfallplugin.h"
 #include "simserver.h"
+#include "snapshot/snapshotmgr.h"
 #include "utilif/savable.h"
 
 #include <QApplication>
@@ -80,6 +81,7 @@ public:
     Finisher(ViewerWindow* window, const ViewerOptions& options) : window(window), options(options)
     {
         before = listFiles(snapshotDir());
+        failedBefore = SnapshotMgr::failedStores();
     }
 
     QString snapshotDir() const
@@ -118,6 +120,12 @@ private:
                 print(stderr, QStringLiteral("error: snapshot stores did not finish within 30 s"));
                 code = 1;
             }
+            // Each failed store has printed its message naming the file; its file is not there.
+            const int failed = SnapshotMgr::failedStores() - failedBefore;
+            if (failed > 0) {
+                print(stderr, QStringLiteral("error: %1 snapshot store(s) failed").arg(failed));
+                code = 1;
+            }
             QStringList written;
             const QMap<QString, QDateTime> after = listFiles(snapshotDir());
             for (auto it = after.begin(); it != after.end(); ++it) {
@@ -151,6 +159,7 @@ private:
     ViewerOptions options;
     QMap<QString, QDateTime> before;
     QElapsedTimer clock;
+    int failedBefore = 0;
     bool started = false;
 };
 

@@ -8,6 +8,7 @@
 #include "utilif/iqtcp.h"
 #include "utilif/savable.h"
 #include "utilif/substitutablewidget.h"
+#include "utilif/wholefile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -574,7 +575,7 @@ void ViewerWindow::storeAlways(bool on)
 bool ViewerWindow::saveScreenshot(const QString& path, QString* error)
 {
     const QPixmap shot = grab();
-    if (shot.isNull() || !shot.save(path, "PNG")) {
+    if (shot.isNull() || !WholeFile::saveImage(shot.toImage(), path, "PNG")) {
         if (error)
             *error = QStringLiteral("Could not write the screenshot to %1").arg(path);
         return false;

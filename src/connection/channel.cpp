@@ -6,6 +6,7 @@
 #include "utilif/error.h"
 #include "utilif/framebuffer.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTimer>
 
@@ -271,12 +272,18 @@ bool Channel::startLogging(QString fileName, QString* message)
     QString text;
     bool ok;
     if (fileName.isEmpty()) {
+        const QString name = buffer->permLogName();
         ok = buffer->startPermCsv(QString(), QByteArray()) < FrameBuffer::saveFailed;
-        text = QStringLiteral("Finished continous output");
+        text = ok ? QStringLiteral("Finished continous output")
+                  : QStringLiteral("Failed to write continous output to ") + name;
     } else {
-        // Claimed at once: the log appends, and must never continue somebody else's file.
+        // Created at once, exclusively: the log appends, and must never continue somebody else's file.
         const QString full = SnapshotMgr::reserveFilename(fileName, QStringLiteral("csv"), QStringLiteral("log"));
-        ok = !full.isEmpty() && buffer->startPermCsv(full, latin1Title()) < FrameBuffer::saveFailed;
+        QFile created(full);
+        ok = !full.isEmpty() && created.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+        created.close();
+        ok = ok && buffer->startPermCsv(full, latin1Title()) < FrameBuffer::saveFailed;
+        SnapshotMgr::releaseFilename(full);
         text = (ok ? QStringLiteral("Started continous output to ")
                    : QStringLiteral("Failed to start continous output to ")) +
                (full.isEmpty() ? fileName : full);
@@ -307,14 +314,21 @@ bool Channel::saveSnapshot(QString baseName, int formats, const SnapshotBuffer* 
     int result = FrameBuffer::saveOk;
     QString lastName;
     bool wrote = false;
-    // Each file name is claimed when it is chosen, so that concurrent stores never pick the same one.
+    // Each file name is claimed when it is chosen, so that concurrent stores never pick the same one. A writer
+    // that fails leaves no file behind.
     auto write = [&](const QString& ext, const QString& suffix, auto&& save) {
         if (result >= FrameBuffer::saveFailed)
             return;
         lastName = SnapshotMgr::reserveFilename(baseName, ext, suffix);
-        result = lastName.isEmpty() ? int(FrameBuffer::saveFailed) : save(lastName);
-        if (result >= FrameBuffer::saveFailed && !lastName.isEmpty())
-            QFile::remove(lastName); // only our empty claim or nothing is there: the writer never replaces on failure
+        if (lastName.isEmpty()) {
+            // Every numbered name is taken: the message names the plain one.
+            result = FrameBuffer::saveFailed;
+            lastName = QDir::toNativeSeparators(baseName + (suffix.isEmpty() ? QString() : QLatin1Char('-') + suffix) +
+                                                QLatin1Char('.') + ext);
+        } else {
+            result = save(lastName);
+            SnapshotMgr::releaseFilename(lastName);
+        }
         wrote = true;
     };
     if (formats & SnapshotMgr::typeAsciiRaw) {

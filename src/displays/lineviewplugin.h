@@ -45,6 +45,9 @@ public:
     QVector<LvCurve> curves;
     QImage image;
     QString displayName; // the manager's name when the copy was made
+    // The host's preferences as they were when the store was requested: the worker thread never reads them live.
+    QString graphicType = QStringLiteral("PNG");
+    bool csvColumns = false;
 };
 
 class LineViewPlugin : public GPlugin, public SnapshotProvider

@@ -143,6 +143,8 @@ public slots:
 
 private:
     friend class WaterfallPluginTest;
+    /// Data trigger with which the server moves the scan area by offsets (point, path and grid tools only).
+    static constexpr int originOffsetMove = 9;
     void buildWidgets(QWidget* parent);
     /// Sets one frame dimension (260 for values below 2) and the widget's size; throws OomError when the frame
     /// cannot be allocated. False when the value was already set.

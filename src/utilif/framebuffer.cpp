@@ -2,11 +2,11 @@
 
 #include "utilif/algo.h"
 #include "utilif/error.h"
+#include "utilif/wholefile.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTimer>
 #include <QtEndian>
 #include <algorithm>
@@ -76,7 +76,7 @@ bool usableTarget(const QString& fileName)
     return !info.exists() || (info.isFile() && !info.isSymLink());
 }
 
-int commit(QSaveFile& file)
+int commit(WholeFile& file)
 {
     return file.commit() ? FrameBuffer::saveOk : FrameBuffer::saveFailed;
 }
@@ -375,7 +375,7 @@ int FrameBuffer::saveLineCsv(const QString& fileName, const QByteArray& title) c
     if (!usableTarget(fileName) || !hasWords() || mode != 1)
         return saveFailed;
     try {
-        QSaveFile file(fileName);
+        WholeFile file(fileName);
         if (!file.open(QIODevice::WriteOnly))
             return saveFailed;
         double factorX = 1.0;
@@ -411,7 +411,7 @@ int FrameBuffer::saveFrameAsc(const QString& fileName, const QByteArray& title, 
     try {
         int voids = 0;
         const std::vector<double> pixels = framePixels(forward, &voids);
-        QSaveFile file(fileName);
+        WholeFile file(fileName);
         if (!file.open(QIODevice::WriteOnly))
             return saveFailed;
         double factorX = 1.0;
@@ -456,7 +456,7 @@ int FrameBuffer::saveFrameBcr(const QString& fileName, const QByteArray& title, 
     try {
         int voids = 0;
         const std::vector<double> pixels = framePixels(forward, &voids);
-        QSaveFile file(fileName);
+        WholeFile file(fileName);
         if (!file.open(QIODevice::WriteOnly))
             return saveFailed;
         double factorX = 1.0;
@@ -516,14 +516,17 @@ int FrameBuffer::saveFrameBcr(const QString& fileName, const QByteArray& title, 
 
 int FrameBuffer::startPermCsv(const QString& fileName, const QByteArray& title)
 {
+    int result = saveOk;
     if (permFile) {
         flushPermCsv();
         permFile->close();
+        if (permFailed || permFile->error() != QFileDevice::NoError)
+            result = saveFailed;
         permFile.reset();
         flushTimer.reset();
     }
     if (fileName.isEmpty())
-        return saveOk;
+        return result;
     auto file = std::make_unique<QFile>(fileName);
     if (!file->open(QIODevice::WriteOnly | QIODevice::Append))
         return saveFailed;

@@ -87,7 +87,8 @@ public:
     /// One direction of a scan; `matrix`: one row per text line (else one value per line).
     int saveFrameAsc(const QString& fileName, const QByteArray& title, bool forward, bool matrix) const;
     int saveFrameBcr(const QString& fileName, const QByteArray& title, bool forward) const;
-    /// Starts the permanent CSV log in `fileName` (an existing file is appended to); an empty name ends it.
+    /// Starts the permanent CSV log in `fileName` (an existing file is appended to); an empty name ends it. Ending
+    /// a log whose last lines could not be written returns saveFailed.
     int startPermCsv(const QString& fileName, const QByteArray& title);
     /// Appends a block to the permanent log (`index ; value` per word; a negative index continues the log's own
     /// count). Without an open log nothing happens (saveNothing). Flushed at least once a second.

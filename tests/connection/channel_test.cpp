@@ -2,6 +2,7 @@
 #include "connection/viewpage.h"
 #include "framework/streamformat.h"
 #include "snapshot/snapshotmgr.h"
+#include "support/filesizelimit.h"
 #include "support/recordingplugin.h"
 #include "utilif/error.h"
 #include "utilif/framebuffer.h"
@@ -340,14 +341,45 @@ TEST_F(ChannelTest, FailedStoreReportsFailure)
     QString message;
     const QString base = dir.filePath(QStringLiteral("missing/S_001-Ch"));
     EXPECT_FALSE(channel->saveSnapshot(base, SnapshotMgr::typeBinaryRaw, nullptr, &message));
-    EXPECT_TRUE(message.startsWith("Failed to write frame to ")) << message.toStdString();
+    EXPECT_EQ(message, "Failed to write frame to " + QDir::toNativeSeparators(base + QStringLiteral("-fwd.bcrf")));
     EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("missing"))));
     // A buffer without any frame (no geometry yet) cannot be stored either.
     Channel empty(9, nullptr, groups);
     empty.sendMetadata(StreamFormat::metaCode(StreamFormat::Order), GPlugin::forFor);
     empty.sendMetadata(StreamFormat::metaCode(StreamFormat::RangeX), 4);
     EXPECT_FALSE(empty.saveSnapshot(dir.filePath("E_001-x"), SnapshotMgr::typeAsciiRaw, nullptr, &message));
-    EXPECT_TRUE(message.startsWith("Failed to write frame to "));
+    EXPECT_EQ(message, "Failed to write frame to " + QDir::toNativeSeparators(dir.filePath("E_001-x-fwd.asc")));
+}
+
+TEST_F(ChannelTest, FullDiskFailsTheStoreAndTheLogOnce)
+{
+    scan(64, 64);
+    const std::vector<int> frame = ramp(2 * 64 * 64);
+    channel->sendData(frame.data(), int(frame.size()), 0);
+    const QString base = dir.filePath(QStringLiteral("S_001-Ch"));
+    QString message;
+    bool ok;
+    {
+        FileSizeLimit full(4000);
+        ok = channel->saveSnapshot(base, SnapshotMgr::typeAsciiRaw | SnapshotMgr::typeBinaryRaw, nullptr, &message);
+    }
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(message, "Failed to write frame to " + QDir::toNativeSeparators(base + QStringLiteral("-fwd.asc")));
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+
+    // The permanent log goes on appending until a write fails; then it says so once and stops.
+    ASSERT_TRUE(channel->startLogging(dir.filePath(QStringLiteral("L_001-Ch")), &message));
+    QSignalSpy status(channel.get(), &Channel::statusChanged);
+    {
+        FileSizeLimit full(20000);
+        for (int k = 0; k < 10; ++k)
+            channel->sendData(frame.data(), int(frame.size()), -1);
+    }
+    channel->sendData(frame.data(), 100, -1);
+    ASSERT_EQ(status.size(), 1);
+    EXPECT_EQ(status.at(0).at(0).toString(),
+              "Failed to write continous output to " + QDir::toNativeSeparators(dir.filePath("L_001-Ch-log.csv")));
+    EXPECT_EQ(status.at(0).at(2).toInt(), 2);
 }
 
 TEST_F(ChannelTest, PermanentLogFollowsStartAndStop)

@@ -782,6 +782,25 @@ TEST(LineViewPlugin_Snapshot, ImageFromACopyAndFailures)
     QImage img(dir.filePath("img.png"));
     EXPECT_EQ(img.size(), p->getView()->size());
     EXPECT_EQ(readLines(dir.filePath("img.csv")).size(), 7 + 3);
+    // The copy keeps the host's file type and CSV layout of the moment it was made.
+    {
+        CsvPrefs prefs(true);
+        const QString bmp = QStringLiteral("BMP");
+        prefs.prefs.graphicType = &bmp;
+        std::unique_ptr<SnapshotBuffer> kept(
+            p->snapshotData(SnapshotMgr::typeGraphics | SnapshotMgr::typeCsvDisplayed));
+        auto* k = dynamic_cast<LvSnBuffer*>(kept.get());
+        ASSERT_NE(k, nullptr);
+        k->curves.append(k->curves.first()); // two curves, so that the column layout shows
+        prefs.csv = false;
+        const QString png = QStringLiteral("PNG");
+        prefs.prefs.graphicType = &png;
+        ASSERT_TRUE(p->saveSnapshot(dir.filePath("kept"), SnapshotMgr::typeGraphics | SnapshotMgr::typeCsvDisplayed,
+                                    kept.get(), &msg));
+        EXPECT_FALSE(QImage(dir.filePath("kept.bmp")).isNull());
+        EXPECT_FALSE(QFile::exists(dir.filePath("kept.png")));
+        EXPECT_EQ(readLines(dir.filePath("kept.csv")).mid(7, 3), QStringList({"0 ; 1 ; 1", "1 ; 5 ; 5", "2 ; 2 ; 2"}));
+    }
     // A file that cannot be written is a failure with its message.
     EXPECT_FALSE(p->saveSnapshot(dir.filePath("missing/dir/x"), SnapshotMgr::typeCsvDisplayed, nullptr, &msg));
     EXPECT_TRUE(msg.startsWith("Failed to write snapshot to ")) << msg.toStdString();
