@@ -525,8 +525,80 @@ void SimServer::scanChangedNow()
     emit scanChanged();
 }
 
+void SimServer::setDropEvery(int channel, int n)
+{
+    if (channel >= 0 && channel < channels.size())
+        channels[channel].dropEvery = qMax(0, n);
+}
+
+void SimServer::setPaused(int channel, bool paused)
+{
+    if (channel >= 0 && channel < channels.size())
+        channels[channel].paused = paused;
+}
+
+void SimServer::stall(int ms)
+{
+    stallClock.start();
+    stallMs = qMax(0, ms);
+}
+
+bool SimServer::applyFaults(SimServer* sim, const QStringList& drops, const QStringList& pauses,
+                            const QString& stallText, QString* error)
+{
+    auto channelOf = [sim](const QString& text, int* ch) {
+        bool ok = false;
+        *ch = text.trimmed().toInt(&ok);
+        return ok && *ch >= 0 && *ch < sim->channelCount();
+    };
+    for (const QString& d : drops) {
+        const QStringList parts = d.split(QLatin1Char(':'));
+        int ch = 0;
+        bool ok = false;
+        const int n = parts.size() == 2 ? parts[1].toInt(&ok) : 0;
+        if (parts.size() != 2 || !channelOf(parts[0], &ch) || !ok || n < 1) {
+            *error = QStringLiteral("invalid drop \"%1\" (expected CH:N, a channel and N >= 1)").arg(d);
+            return false;
+        }
+        sim->setDropEvery(ch, n);
+    }
+    for (const QString& p : pauses) {
+        const QStringList parts = p.split(QLatin1Char(':'));
+        int ch = 0;
+        bool ok = true;
+        const double start = parts.size() == 2 ? parts[1].toDouble(&ok) : 0;
+        if (parts.size() > 2 || !channelOf(parts[0], &ch) || !ok || start < 0 || start > 1e6) {
+            *error = QStringLiteral("invalid pause \"%1\" (expected CH or CH:START, START in seconds)").arg(p);
+            return false;
+        }
+        if (start > 0)
+            QTimer::singleShot(int(start * 1000), sim, [sim, ch] { sim->setPaused(ch, true); });
+        else
+            sim->setPaused(ch, true);
+    }
+    if (!stallText.isEmpty()) {
+        const QStringList parts = stallText.split(QLatin1Char(':'));
+        bool ok1 = false, ok2 = false;
+        const double start = parts.size() == 2 ? parts[0].toDouble(&ok1) : 0;
+        const double duration = parts.size() == 2 ? parts[1].toDouble(&ok2) : 0;
+        if (!ok1 || !ok2 || start < 0 || duration <= 0 || start > 1e6 || duration > 1e6) {
+            *error = QStringLiteral("invalid stall \"%1\" (expected START:DURATION in seconds)").arg(stallText);
+            return false;
+        }
+        QTimer::singleShot(int(start * 1000), sim, [sim, duration] { sim->stall(int(duration * 1000)); });
+    }
+    return true;
+}
+
+bool SimServer::isStalled() const
+{
+    return stallMs > 0 && stallClock.isValid() && stallClock.elapsed() < stallMs;
+}
+
 void SimServer::pump()
 {
+    if (isStalled())
+        return;
     for (int i = 0; i < clients.size(); ++i)
         pumpClient(clients[i]);
 }
@@ -545,6 +617,12 @@ void SimServer::pumpClient(Client& client)
         const SimChannel& c = channels[ch];
         qint64 want;
         const qint64 pending = s->bytesToWrite() + batch.size();
+        if (c.paused) {
+            // Nothing is owed for the pause: the stream resumes at its rate, not with a burst.
+            if (c.rate > 0)
+                st.due = qint64(double(st.clock.elapsed()) * c.rate / 1000.0);
+            continue;
+        }
         if (c.rate > 0) {
             const qint64 target = qint64(double(st.clock.elapsed()) * c.rate / 1000.0);
             want = target - st.due;
@@ -572,6 +650,11 @@ void SimServer::pumpClient(Client& client)
         while (want > 0) {
             const qint64 index = st.position % wrap;
             const int n = int(std::min<qint64>({want, qint64(blockWords), wrap - index}));
+            if (c.dropEvery > 0 && ++st.blocks % c.dropEvery == 0) {
+                st.position += n; // a lost block: its positions are skipped
+                want -= n;
+                continue;
+            }
             const int at = batch.size();
             batch.resize(at + ValueOffset + 4 * n);
             char* p = batch.data() + at;

@@ -13,6 +13,7 @@
 #include "utilif/savable.h"
 
 #include <QApplication>
+#include <QDockWidget>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -151,10 +152,17 @@ private:
                 code = 1;
             }
         }
+        if (printHealth)
+            for (const QString& line : window->healthSummary())
+                print(stdout, line);
         print(stdout, QStringLiteral("Settings kept in %1").arg(QDir::toNativeSeparators(Savable::storageFile())));
         QCoreApplication::exit(code);
     }
 
+public:
+    bool printHealth = false; // headless runs end with one line of stream health per channel
+
+private:
     ViewerWindow* window;
     ViewerOptions options;
     QMap<QString, QDateTime> before;
@@ -234,6 +242,11 @@ int main(int argc, char** argv)
         host = layout.host;
         port = quint16(layout.port);
     }
+    if (!host.isEmpty() && (!options.simDrops.isEmpty() || !options.simPauses.isEmpty() || !options.simStall.isEmpty())) {
+        print(stderr, QStringLiteral("orvik-viewer: --sim-drop, --sim-pause and --sim-stall apply to the built-in "
+                                     "simulator only, not to the server %1").arg(host));
+        return 2;
+    }
     std::unique_ptr<SimServer> simulator;
     if (host.isEmpty()) {
         simulator = std::make_unique<SimServer>();
@@ -242,6 +255,12 @@ int main(int argc, char** argv)
                 stderr,
                 QStringLiteral("orvik-viewer: cannot start the built-in simulator: %1").arg(simulator->errorString()));
             return 1;
+        }
+        QString faultError;
+        if (!SimServer::applyFaults(simulator.get(), options.simDrops, options.simPauses, options.simStall,
+                                    &faultError)) {
+            print(stderr, QStringLiteral("orvik-viewer: %1").arg(faultError));
+            return 2;
         }
         host = QStringLiteral("127.0.0.1");
         port = simulator->serverPort();
@@ -260,10 +279,13 @@ int main(int argc, char** argv)
     }
     window.connectTo(host, port);
     print(stdout, QStringLiteral("Connecting to %1:%2").arg(host).arg(port));
+    if (options.showStreams)
+        window.streamsDock()->show();
     window.show();
 
     app.setQuitOnLastWindowClosed(false);
     Finisher finisher(&window, options);
+    finisher.printHealth = headless;
     QObject::connect(&window, &ViewerWindow::closed, &finisher, &Finisher::start);
     if (options.runFor >= 0)
         QTimer::singleShot(int(options.runFor * 1000), &finisher, [&finisher] {

@@ -1,5 +1,7 @@
 #include "viewerwindow.h"
 
+#include "streamsview.h"
+
 #include "connection/channel.h"
 #include "connection/viewmanager.h"
 #include "connection/viewpage.h"
@@ -18,6 +20,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QDockWidget>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -98,8 +101,18 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent)
     globalSequence = std::make_unique<Savable>(this, QStringLiteral("GlobalSequenceNumber"), QStringLiteral("Viewer"),
                                                false, nullptr, "1");
     setWindowTitle(QStringLiteral("Orvik Viewer"));
+    streamsDockWidget = new QDockWidget(QStringLiteral("Streams"), this);
+    streamsDockWidget->setObjectName(QStringLiteral("StreamsDock"));
+    streamsView = new StreamsView(streamsDockWidget);
+    streamsDockWidget->setWidget(streamsView);
+    addDockWidget(Qt::BottomDockWidgetArea, streamsDockWidget);
+    streamsDockWidget->hide();
     buildMenus();
     buildStatusBar();
+    healthTimer = new QTimer(this);
+    healthTimer->setInterval(500);
+    connect(healthTimer, &QTimer::timeout, this, &ViewerWindow::refreshHealth);
+    healthTimer->start();
     resize(1280, 860);
 }
 
@@ -146,6 +159,14 @@ void ViewerWindow::buildMenus()
     tabsAction->setCheckable(true);
     connect(tabsAction, &QAction::toggled, this, &ViewerWindow::setTabbed);
     displayMenu = view->addMenu(QStringLiteral("&Displays"));
+    QAction* streams = streamsDockWidget->toggleViewAction();
+    streams->setText(QStringLiteral("&Streams"));
+    streams->setToolTip(QStringLiteral("Stream health of every subscribed channel"));
+    view->addAction(streams);
+    connect(streams, &QAction::toggled, this, [this](bool on) {
+        if (on)
+            refreshHealth();
+    });
     connect(displayMenu, &QMenu::aboutToShow, this, &ViewerWindow::rebuildDisplayMenu);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
@@ -160,7 +181,9 @@ void ViewerWindow::buildStatusBar()
     receivingLabel = new QLabel(QStringLiteral("Receiving"), this);
     overloadLabel = new QLabel(QStringLiteral("Overload"), this);
     sequenceLabel = new QLabel(this);
-    receivingLabel->setToolTip(QStringLiteral("Data arrived in the last 200 ms"));
+    receivingLabel->setToolTip(QStringLiteral("Receiving: data arrived in the last 200 ms\n"
+                                              "Idle: no data expected (nothing arrived yet)\n"
+                                              "Stalled: a stream that was live has stopped"));
     overloadLabel->setToolTip(
         QStringLiteral("The viewer fell behind the server: the server was held back and may have dropped data"));
     showProtocolErrors(0);
@@ -346,15 +369,20 @@ void ViewerWindow::placePages()
         for (ViewPage* p : pageList)
             tabs->addTab(p, p->getName());
         pageArea = tabs;
+        pageTabs = tabs;
+        pageBoxes.clear();
     } else {
         auto* scroll = new QScrollArea(this);
         scroll->setWidgetResizable(true);
         auto* inner = new QWidget(scroll);
         auto* grid = new QGridLayout(inner);
         const int columns = qMax(1, current.columns);
+        pageBoxes.clear();
+        pageTabs = nullptr;
         // In the grid a titled frame names each page (the tabs carry the names otherwise).
         for (int i = 0; i < pageList.size(); ++i) {
             auto* box = new QGroupBox(pageList.at(i)->getName(), inner);
+            pageBoxes << box;
             auto* boxLayout = new QVBoxLayout(box);
             boxLayout->setContentsMargins(2, 2, 2, 2);
             boxLayout->addWidget(pageList.at(i));
@@ -475,8 +503,71 @@ void ViewerWindow::connectionError()
 
 void ViewerWindow::setReceiving(bool on)
 {
-    receivingLabel->setStyleSheet(on ? QStringLiteral("background: #2e9d3a; color: white")
-                                     : QStringLiteral("color: gray"));
+    receivingNow = on;
+    const QString text = receivingText();
+    receivingLabel->setText(text);
+    receivingLabel->setStyleSheet(text == QLatin1String("Receiving") ? QStringLiteral("background: #2e9d3a; color: white")
+                                  : text == QLatin1String("Stalled") ? QStringLiteral("background: #e08a00; color: white")
+                                                                     : QStringLiteral("color: gray"));
+}
+
+QVector<Channel*> ViewerWindow::subscribedChannels() const
+{
+    if (!viewManager)
+        return {};
+    const QVector<Channel*>& all = viewManager->getChannels();
+    return all.mid(0, qMax(0, qMin(int(all.size()), current.channelCount - current.unsubscribed)));
+}
+
+QString ViewerWindow::receivingText() const
+{
+    if (receivingNow)
+        return QStringLiteral("Receiving");
+    // Stalled: a stream that was live has gone quiet for longer than its frame period; idle: nothing came yet or
+    // every stream ended without anyone waiting for it.
+    for (const Channel* c : subscribedChannels())
+        if (c->health().state() == ChannelHealth::Stale)
+            return QStringLiteral("Stalled");
+    return QStringLiteral("Idle");
+}
+
+QString ViewerWindow::pageTitle(int page) const
+{
+    if (page < 0 || page >= pageList.size())
+        return QString();
+    const ViewPage* p = pageList.at(page);
+    const int number = p->getChannelNo();
+    const QVector<Channel*> channels = subscribedChannels();
+    if (number >= 0 && number < channels.size()) {
+        const ChannelHealth h = channels.at(number)->health();
+        if (h.state() == ChannelHealth::Stale)
+            return QStringLiteral("%1  \u26a0 stale: no data for %2 s")
+                .arg(p->getName())
+                .arg(h.msSinceLastBlock / 1000.0, 0, 'f', 1);
+    }
+    return p->getName();
+}
+
+QStringList ViewerWindow::healthSummary() const
+{
+    QStringList lines;
+    for (const Channel* c : subscribedChannels())
+        lines << StreamsView::summaryLine(c->getNumber(), c->getName(), c->health());
+    return lines;
+}
+
+void ViewerWindow::refreshHealth()
+{
+    if (!streamsDockWidget->isHidden())
+        streamsView->refresh(subscribedChannels());
+    for (int i = 0; i < pageList.size(); ++i) {
+        const QString title = pageTitle(i);
+        if (i < pageBoxes.size() && pageBoxes.at(i) && pageBoxes.at(i)->title() != title)
+            pageBoxes.at(i)->setTitle(title);
+        if (pageTabs && i < pageTabs->count() && pageTabs->tabText(i) != title)
+            pageTabs->setTabText(i, title);
+    }
+    setReceiving(receivingNow);
 }
 
 void ViewerWindow::showProtocolErrors(int count)

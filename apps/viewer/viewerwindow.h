@@ -17,8 +17,13 @@
 #include <memory>
 
 class GPlugin;
+class Channel;
 class QAction;
+class QDockWidget;
+class QGroupBox;
 class QLabel;
+class QTabWidget;
+class StreamsView;
 class QMenu;
 class QTimer;
 class Savable;
@@ -60,6 +65,18 @@ public:
     static int runningStores();
     /// The main window as a PNG file.
     bool saveScreenshot(const QString& path, QString* error);
+    /// The channels the connection subscribes, in order (empty without a layout).
+    QVector<Channel*> subscribedChannels() const;
+    /// One line of stream health per subscribed channel (the headless summary).
+    QStringList healthSummary() const;
+    /// The Streams view (a dock, hidden until View > Streams shows it).
+    QDockWidget* streamsDock() const { return streamsDockWidget; }
+    /// The text of the receiving indicator: "Receiving", "Idle" or "Stalled".
+    QString receivingText() const;
+    /// A page's title as shown, with the mark of a stale channel.
+    QString pageTitle(int page) const;
+    /// Updates the Streams view, the page titles and the receiving indicator now (a timer does it twice a second).
+    void refreshHealth();
     /// The About box's text: program, version, licence.
     static QString aboutText();
 
@@ -127,6 +144,12 @@ private:
     QAction* storeAlwaysAction = nullptr;
     QAction* tabsAction = nullptr;
     QMenu* displayMenu = nullptr;
+    QDockWidget* streamsDockWidget = nullptr;
+    StreamsView* streamsView = nullptr;
+    QTimer* healthTimer = nullptr;
+    bool receivingNow = false;
+    QList<QPointer<QGroupBox>> pageBoxes;
+    QPointer<QTabWidget> pageTabs;
     QList<QPointer<QWidget>> dialogs;
     mutable QMap<int, std::shared_ptr<Savable>> sequenceSettings;
     std::unique_ptr<Savable> globalSequence;

@@ -74,6 +74,7 @@ void Channel::distributeData(const int* data, int count, int index)
     }
     if (buffer->savePermCsv(data, count, index) >= FrameBuffer::saveFailed)
         permLogFailed();
+    stats.block(count, index, buffer->frameLength());
     // A copy (no allocation): a plug-in may make its page leave the channel while it handles the data.
     const QList<ViewPage*> targets = pages;
     int remaining = count;
@@ -87,6 +88,8 @@ void Channel::distributeData(const int* data, int count, int index)
         index += taken;
         data += taken;
         remaining = rest;
+        if (buffer->atFrameEnd())
+            stats.frameEnded();
         // A frame that ends exactly with the block fires here too, so that a store of the next complete frame
         // does not wait for the next block.
         if ((rest != 0 || buffer->atFrameEnd()) && buffer->frameTrigger != 0 && samplesSinceTrigger != 0)
@@ -229,6 +232,7 @@ void Channel::replayFrameInt(GPlugin* receiver)
     for (const QPointer<GPlugin>& target : list) {
         if (!target)
             continue;
+        stats.replayed();
         target->init();
         replayMetaData(target);
         int count = 0;
@@ -348,6 +352,8 @@ bool Channel::saveSnapshot(QString baseName, int formats, const SnapshotBuffer* 
               [&](const QString& n) { return frame.saveFrameBcr(n, title, false); });
     }
     const bool ok = result < FrameBuffer::saveFailed;
+    if (ok && wrote)
+        stats.stored();
     // A line written as CSV together with a binary request that a line cannot satisfy reports nothing (on
     // success), and so does a request of types this frame has none of.
     const bool silent = (wrote && mode == 1 && (formats & SnapshotMgr::typeBinaryRaw)) ||

@@ -92,7 +92,7 @@ TEST(TelegramAssembler, LengthWordOutsideTheTelegramSizesBreaksTheStream)
         {"2^31 - 1", 0x7FFFFFFFu, false},
         {"-1", 0xFFFFFFFFu, false},
     };
-    const QByteArray good = tel(2, 0x2001, 0, {4});
+    const QByteArray good = tel(2, StreamFormat::metaCode(StreamFormat::Order), 0, {4});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TelegramAssembler assembler(bound);
