@@ -618,7 +618,7 @@ QByteArray LayoutFile::demoLayout()
         QJsonArray forkChain{plugin(QStringLiteral("Fork"), QStringLiteral("DemoFork"),
                                     {{QStringLiteral("target"), QStringLiteral("DemoUnion")}})};
         if (has("Line Display 2"))
-            forkChain.append(plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoLissajousX")));
+            forkChain.append(plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoForkedSine")));
         pages.append(page(QStringLiteral("Lissajous X"), 4, forkChain));
         pages.append(page(QStringLiteral("Lissajous"), 5,
                           {plugin(QStringLiteral("Union"), QStringLiteral("DemoUnion"),

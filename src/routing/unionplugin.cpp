@@ -206,6 +206,12 @@ int UnionPlugin::setPartner(ForkPlugin* fork, int input)
             const int m = lowestFree(n);
             if (m > 0)
                 take(m, displaced, false);
+            else
+                report(QStringLiteral("Union %1: fork %2 gave input %3 to fork %4, which asks for it by index; no "
+                                      "other input is free.")
+                           .arg(name, displaced->getName())
+                           .arg(n)
+                           .arg(fork->getName()));
             displaced->assignInput(m > 0 ? this : nullptr, m);
         }
     } else if (input == -1) {

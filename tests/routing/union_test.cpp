@@ -504,3 +504,25 @@ TEST(Union_Loop, RefusesAForkBehindItself)
     EXPECT_EQ(f->getInput(), -1);
     EXPECT_EQ(status.count(), 1);
 }
+
+TEST(Routing_Catalogue, RegistersForkAndUnionInTheirPlaces)
+{
+    const QList<const GPlugin::PluginDescriptor*>& types = *GPlugin::_typeList;
+    int fork = -1, uni = -1;
+    for (int i = 0; i < types.size(); ++i) {
+        if (types.at(i) == &ForkPlugin::_descriptor)
+            fork = i;
+        if (types.at(i) == &UnionPlugin::_descriptor)
+            uni = i;
+    }
+    ASSERT_GE(fork, 0);
+    EXPECT_EQ(uni, fork + 1);
+    EXPECT_EQ(ForkPlugin::_descriptor.flags, 0x1108);
+    EXPECT_EQ(UnionPlugin::_descriptor.flags, 0x1108);
+    EXPECT_EQ(ForkPlugin::_descriptor.description, QStringLiteral("Send a copy of the data stream to a union plugin."));
+    EXPECT_EQ(UnionPlugin::_descriptor.description,
+              QStringLiteral("Merge data stream with a copy of another one for a parametric curve display"));
+    EXPECT_EQ(catalogueRank(QStringLiteral("Fork"), 0x1108) + 1, catalogueRank(QStringLiteral("Union"), 0x1108));
+    EXPECT_LT(catalogueRank(QStringLiteral("Union"), 0x1108),
+              catalogueRank(QStringLiteral("Metadata Debugger"), 0x1010));
+}
