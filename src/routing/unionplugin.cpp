@@ -190,7 +190,7 @@ int UnionPlugin::setPartner(ForkPlugin* fork, int input)
         in.explicitly = explicitly;
         in.format.clear();
         resetInput(in);
-        in.reportedOverflow = in.reportedEncoding = in.reported64 = false;
+        in.reportedOverflow = in.reportedEncoding = in.reportedMerge = in.reported64 = false;
     };
 
     int n = -1;
@@ -307,8 +307,15 @@ void UnionPlugin::setInputProperty(int input, StreamFormat::Property p, int valu
 {
     if (input < 0 || input >= inputCount || !present(input) || p < 0 || p >= StreamFormat::PropertyCount)
         return;
-    if (inputs[input].format.set(p, value))
-        formatChanged();
+    Input& in = inputs[input];
+    if (!in.format.set(p, value))
+        return;
+    if (p == StreamFormat::Encoding) {
+        // A new encoding is worth a new message.
+        in.reportedEncoding = false;
+        in.reportedMerge = false;
+    }
+    formatChanged();
 }
 
 void UnionPlugin::formatChanged()
@@ -423,7 +430,6 @@ void UnionPlugin::updateActiveChannels()
             in.reportedEncoding = true;
             continue;
         }
-        in.reportedEncoding = false;
         // Inputs merge when they measure the same quantity on the same scale, unless "forceddatamatch" says to
         // merge them anyway.
         const bool agree = f.value(StreamFormat::UnitVal) == m.value(StreamFormat::UnitVal) &&
@@ -510,14 +516,23 @@ void UnionPlugin::mergeMeta()
 
 void UnionPlugin::init()
 {
-    resetInput(inputs[0]);
-    GPlugin::init();
+    initInput(0);
 }
 
 void UnionPlugin::initInput(int input)
 {
-    if (input >= 0 && input < inputCount && present(input))
-        resetInput(inputs[input]);
+    if (input < 0 || input >= inputCount || !present(input))
+        return;
+    resetInput(inputs[input]);
+    // The output restarts with the own chain's stream, or in transparent mode with the stream that passes.
+    if (mode == transparent ? input == master : input == 0)
+        GPlugin::init();
+}
+
+void UnionPlugin::setDataOdd(const int* data, int count, int index)
+{
+    if (mode == transparent && master == 0)
+        GPlugin::setDataOdd(data, count, index);
 }
 
 void UnionPlugin::setData(const int* data, int count, int index)
@@ -636,12 +651,12 @@ void UnionPlugin::setData(int input, const int* data, int count, int index)
         if (input > 1 || !present(1))
             return;
         if ((encodingOf(input) & 0xff) != 0) {
-            if (!in.reportedEncoding)
+            if (!in.reportedMerge)
                 report(QStringLiteral("Union %1: input %2 has encoding %3; parametric curves take plain 32-bit words.")
                            .arg(name)
                            .arg(input)
                            .arg(encodingOf(input)));
-            in.reportedEncoding = true;
+            in.reportedMerge = true;
             return;
         }
         store(input, data, count, index);
@@ -658,11 +673,11 @@ void UnionPlugin::setData(int input, const int* data, int count, int index)
         if (!active.contains(input))
             return;
         if ((encodingOf(master) & 0xff) != 0) {
-            if (!in.reportedEncoding)
+            if (!in.reportedMerge)
                 report(QStringLiteral("Union %1: encoding %2 cannot be merged into lines; plain 32-bit words only.")
                            .arg(name)
                            .arg(encodingOf(master)));
-            in.reportedEncoding = true;
+            in.reportedMerge = true;
             return;
         }
         store(input, data, count, index);

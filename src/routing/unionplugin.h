@@ -20,6 +20,9 @@
 // source's physical value range (input 1, input 0 in "fpsxy"), and the value properties of input 0. Of the multiline
 // and transparent modes: the master input's properties.
 //
+// Pairing: the union announces itself when it is made and whenever a partner search with a null pointer reaches it
+// (a host may send one through its pages to re-run the pairing); forks search for their target themselves.
+//
 // Only plain 32-bit words (encoding 0) are merged in the parametric and multiline modes; an input with another
 // encoding than the master's is not active (a message says so once). Encoding 255 marks an input as inactive.
 
@@ -73,7 +76,7 @@ public:
     void setInputProperty(int input, StreamFormat::Property p, int value);
     /// A data block of `input`.
     void setData(int input, const int* data, int count, int index);
-    /// The input's stream starts again (its ring is emptied).
+    /// The input's stream starts again (its ring is emptied). In transparent mode the master's init goes downstream.
     void initInput(int input);
 
     // The own chain is input 0.
@@ -102,6 +105,8 @@ public:
     void setFixXY(bool v) override;
     void setDataScanSpeed(int v) override;
     void setData(const int* data, int count, int index) override;
+    /// Byte blocks pass only in transparent mode with input 0 as the master; merged streams have none.
+    void setDataOdd(const int* data, int count, int index) override;
 
     /// Sends the output's x properties downstream (each only when it changed; unit 0 never).
     void sendMetaX(GPlugin::DataOrder order, int rangeX, int offsetX, int physX, int unitX,
@@ -151,7 +156,8 @@ private:
         int pairCarry = 0;          // fpsxy: the position word of a pair that the previous block cut
         qint64 pairCarryIndex = -1; // its stream index; -1 when none
         bool reportedOverflow = false;
-        bool reportedEncoding = false;
+        bool reportedEncoding = false; // "not merged": an encoding other than the master's
+        bool reportedMerge = false;    // "cannot be merged": an encoding the mode cannot take
         bool reported64 = false;
     };
 

@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QSignalSpy>
+#include <climits>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -525,4 +526,100 @@ TEST(Routing_Catalogue, RegistersForkAndUnionInTheirPlaces)
     EXPECT_EQ(catalogueRank(QStringLiteral("Fork"), 0x1108) + 1, catalogueRank(QStringLiteral("Union"), 0x1108));
     EXPECT_LT(catalogueRank(QStringLiteral("Union"), 0x1108),
               catalogueRank(QStringLiteral("Metadata Debugger"), 0x1010));
+}
+
+TEST(Union_Robustness, SurvivesRandomTraffic)
+{
+    // Random blocks (gaps, steps back, oversized, at the ends of the index range), property changes, bad options and
+    // forks coming and going, in every mode: never a crash, never an empty or oversized block downstream.
+    class Checker : public GPlugin
+    {
+    public:
+        Checker() : GPlugin(nullptr, QStringLiteral("check"), nullptr) {}
+        void setData(const int* data, int count, int) override
+        {
+            EXPECT_NE(data, nullptr);
+            EXPECT_GT(count, 0);
+            EXPECT_LE(count, UnionPlugin::inputCount * RingBuffer::capacity);
+            blocks++;
+        }
+        int blocks = 0;
+    };
+    quint32 seed = 2024;
+    auto rnd = [&seed](int n) {
+        seed = seed * 1664525u + 1013904223u;
+        return int((seed >> 8) % quint32(n));
+    };
+    UnionPlugin u(nullptr, QStringLiteral("U"));
+    auto* check = new Checker;
+    u.setSuccessor(check);
+    std::vector<std::unique_ptr<ForkPlugin>> forks;
+    std::vector<int> words(9000);
+    for (size_t i = 0; i < words.size(); ++i)
+        words[i] = int(i * 2654435761u);
+    const char* const modes[] = {"transparent", "parametric", "fpsxy", "multiline", "bogus"};
+    const int indices[] = {0, 1, 1000, -5, INT_MAX - 10, INT_MIN};
+    int next[UnionPlugin::inputCount] = {};
+    for (int step = 0; step < 20000; ++step) {
+        switch (rnd(20)) {
+        case 0:
+            u.setOption(QStringLiteral("mode"), QLatin1String(modes[rnd(5)]));
+            break;
+        case 1:
+            u.setOption(QStringLiteral("forceddatamatch"), QString::number(rnd(2)));
+            u.setOption(QStringLiteral("masterchannel"), QString::number(rnd(12) - 2));
+            break;
+        case 2:
+            u.setOption(QStringLiteral("fix64format"), QString::number(rnd(2)));
+            u.setOption(QStringLiteral("debug64format"), QString::number(rnd(2)));
+            break;
+        case 3:
+            if (forks.size() < 9) {
+                forks.push_back(std::make_unique<ForkPlugin>(nullptr, QStringLiteral("F")));
+                forks.back()->setOption(QStringLiteral("target"), QStringLiteral("U"));
+                forks.back()->setOption(QStringLiteral("index"), QString::number(rnd(10) - 2));
+                forks.back()->checkForPartner(QStringLiteral("U"), &u);
+            }
+            break;
+        case 4:
+            if (!forks.empty())
+                forks.erase(forks.begin() + rnd(int(forks.size())));
+            break;
+        case 5: {
+            const int input = rnd(int(forks.size()) + 1);
+            GPlugin* p = input == 0 ? static_cast<GPlugin*>(&u) : forks[size_t(input - 1)].get();
+            switch (rnd(5)) {
+            case 0:
+                p->setDataOrder(GPlugin::DataOrder(rnd(9)));
+                break;
+            case 1:
+                p->setDataEncoding(GPlugin::DataEncoding(rnd(4) == 0 ? 255 : rnd(3)));
+                break;
+            case 2:
+                p->setDataUnitVal(rnd(3) == 0 ? 0 : 0x280);
+                break;
+            case 3:
+                p->setDataPhysVal(rnd(3) - 1);
+                break;
+            default:
+                p->init();
+            }
+            break;
+        }
+        default: {
+            const int input = rnd(int(forks.size()) + 1);
+            GPlugin* p = input == 0 ? static_cast<GPlugin*>(&u) : forks[size_t(input - 1)].get();
+            const int count = rnd(10) == 0 ? rnd(9000) : rnd(300);
+            int& at = next[std::min(input, UnionPlugin::inputCount - 1)];
+            if (rnd(8) == 0)
+                at = indices[rnd(6)];
+            p->setData(words.data(), count, at);
+            at = int(qint64(at) + count > INT_MAX ? 0 : at + count);
+            break;
+        }
+        }
+        for (int i = 0; i < UnionPlugin::inputCount; ++i)
+            ASSERT_LE(u.ring(i).getSize(), RingBuffer::capacity);
+    }
+    EXPECT_GT(check->blocks, 0);
 }
