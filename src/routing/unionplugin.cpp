@@ -222,6 +222,9 @@ int UnionPlugin::setPartner(ForkPlugin* fork, int input)
     } else {
         return -1;
     }
+    // Words kept so far were waiting for partners of the old set of inputs.
+    for (Input& in : inputs)
+        resetInput(in);
     fork->assignInput(this, n);
     mergeMeta();
     return n;
@@ -238,7 +241,8 @@ void UnionPlugin::releasePartner(ForkPlugin* fork)
             in.held = false;
             in.explicitly = false;
             in.format.clear();
-            resetInput(in);
+            for (Input& other : inputs)
+                resetInput(other);
             fork->assignInput(nullptr, -1);
             mergeMeta();
             return;
