@@ -4,7 +4,8 @@
 //
 // Each input keeps its recent words in a RingBuffer and its data properties in a StreamFormat. The output is one
 // stream whose description the union computes (mergeMeta) and sends downstream, each property only when it changed.
-// The union consumes every property of its inputs; what goes downstream depends on the mode:
+// Properties: consumes every property of its inputs and sends its own description; what goes downstream depends on
+// the mode:
 //  - "transparent" (0): the stream of the master input passes unchanged, data and every property. The other inputs
 //    are ignored. With "masterchannel" -1 the master is input 0 (the first input with a valid encoding).
 //  - "parametric" (1, default): one word per point, the value of input 0 at the position that input 1's word gives
