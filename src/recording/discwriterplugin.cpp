@@ -449,11 +449,6 @@ bool DiscWriterPlugin::writeProperty(int type, int value)
     return true;
 }
 
-bool DiscWriterPlugin::writeIndex(int index)
-{
-    return writeProperty(StreamFormat::RecIndex, index);
-}
-
 QByteArray DiscWriterPlugin::decodeTimeTags(const int* data, int count, bool binary)
 {
     QByteArray out;
@@ -627,8 +622,8 @@ void DiscWriterPlugin::openOutFile(QString name)
         updateControls();
         return;
     }
-    if (writeFileStart())
-        sink->flush();
+    if (writeFileStart() && !sink->flush())
+        writeFailed();
     updateControls();
 }
 
@@ -648,6 +643,7 @@ void DiscWriterPlugin::startWrite(bool on)
         if (writing)
             closeOutFile();
         tdc->flush();
+        closeOutput(); // a file opened only to check the name goes before the next free name is looked for
         openOutFile(fragmenting ? getNextFrameFilename() : outName);
         writing = sink->isOpen();
         updateControls();

@@ -141,7 +141,6 @@ private:
     // Writing records to the output file; each returns false after a failure has stopped the recording.
     bool writeFileStart();
     bool writeProperty(int type, int value);
-    bool writeIndex(int index);
     bool writeDataRecord(const int* data, int count, int index);
     bool writeTextHeader();
     bool sinkWrite(const QByteArray& bytes);
