@@ -15,6 +15,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QFrame>
 #include <QPointer>
 #include <QString>
 #include <memory>
@@ -23,7 +24,7 @@ class QAction;
 class QActionGroup;
 class QComboBox;
 class QFile;
-class QFrame;
+
 class QMenu;
 class QMessageBox;
 class QPushButton;

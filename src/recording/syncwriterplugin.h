@@ -14,6 +14,7 @@
 #include "framework/streamformat.h"
 #include "utilif/ithread.h"
 
+#include <QFrame>
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -24,7 +25,7 @@
 
 class QFile;
 class QIODevice;
-class QFrame;
+
 class QLabel;
 class QMessageBox;
 class QPushButton;

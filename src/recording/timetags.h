@@ -20,8 +20,6 @@ public:
     TimeTagDecoder(const TimeTagDecoder&) = delete;
     TimeTagDecoder& operator=(const TimeTagDecoder&) = delete;
 
-    /// True when this build has the decoder.
-    static bool available();
     /// True for the data encodings that carry time tags (5, 7, 9, 10).
     static bool isTimeTagEncoding(int encoding);
     /// Decodes `count` words of `encoding` and calls `sink(const Event*, int n)` for the finished events, in order.

@@ -462,3 +462,19 @@ TEST(RecordReader, NeverReadsPastItsBuffer)
     EXPECT_EQ(r.next(), RecordReader::TooLarge);
     EXPECT_EQ(r.recordStart(), 8 + RecordReader::bufferWords * 4);
 }
+
+TEST(DiscWriter_Replay, FuzzCorpusReplaysEndCleanly)
+{
+    // The replay fuzzer's inputs (first byte: its mode) as regression inputs: each ends, with or without a message.
+    QTemporaryDir dir;
+    const QDir corpus(QStringLiteral(ORVIK_SOURCE_DIR "/fuzz/corpus/replay"));
+    const QFileInfoList inputs = corpus.entryInfoList(QDir::Files, QDir::Name);
+    EXPECT_FALSE(inputs.isEmpty());
+    for (const QFileInfo& input : inputs) {
+        SCOPED_TRACE(qPrintable(input.fileName()));
+        const QString file = dir.filePath(QStringLiteral("input.dat"));
+        writeFile(file, readAll(input.filePath()).mid(1));
+        Chain c;
+        EXPECT_TRUE(c.replay(file));
+    }
+}
