@@ -5,8 +5,8 @@
 namespace {
 
 // Options that take a value, accepted as "--opt value" and "--opt=value".
-const char* const valueOptions[] = {"--layout",     "--connect",      "--run-for",
-                                    "--screenshot", "--snapshot-dir", "--settings"};
+const char* const valueOptions[] = {"--layout",       "--connect",  "--run-for", "--screenshot",
+                                    "--snapshot-dir", "--settings", "--replay"};
 
 bool takesValue(const QString& name)
 {
@@ -83,6 +83,8 @@ bool CommandLine::parse(const QStringList& arguments, ViewerOptions* options, QS
             o.snapshotDir = value;
         } else if (name == QLatin1String("--settings")) {
             o.settingsFile = value;
+        } else if (name == QLatin1String("--replay")) {
+            o.replayFile = value;
         } else if (name == QLatin1String("--offscreen")) {
             o.offscreen = true;
         } else if (name == QLatin1String("--store-on-exit")) {
@@ -124,6 +126,8 @@ QString CommandLine::usage()
         "  --screenshot FILE    before quitting, save the main window as a PNG image\n"
         "  --snapshot-dir DIR   directory of snapshot files (overrides the layout)\n"
         "  --settings FILE      file of the persisted settings (default: the user's configuration)\n"
+        "  --replay FILE        replay a binary disc-writer recording offline (no server); with --layout the\n"
+        "                       layout's chains get the replay at their head\n"
         "  --list-types         print the plug-in catalogue and exit\n"
         "  --help, --version\n"
         "\n"
