@@ -822,7 +822,7 @@ void DiscWriterPlugin::doRead()
         StreamFormat::Property p;
         if (type == StreamFormat::RecData) {
             readCount += reader->count();
-            writeData(w, reader->count(), replayIndex);
+            writeData(w, reader->count(), int(qBound<qint64>(INT_MIN, replayIndex, INT_MAX)));
             replayIndex += reader->count();
         } else if (type == StreamFormat::RecIndex) {
             replayIndex = w[0];

@@ -188,7 +188,7 @@ private:
     QString inFileNamePart;
     qint64 readCount = 0;
     QDateTime recorded;
-    int replayIndex = 0;
+    qint64 replayIndex = 0;
     bool replaying = false;
     QTimer* replayTimer = nullptr;
 

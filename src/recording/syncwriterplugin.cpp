@@ -487,14 +487,16 @@ void SyncWriterPlugin::setData(const int* data, int count, int index)
     const qint64 sampleIndex = index >= 0 ? index / wps : 0;
     const int P = packetSz;
     if (P >= 1 && !isTimeTags() && samples > 0) {
+        // A packet is kept for an immediate log only up to a bound (16 MiB); larger ones are logged as they come.
         const qint64 packetWords = qint64(P) * wps;
-        if (packet.size() != packetWords) {
-            packet.resize(int(qMin<qint64>(packetWords, 1 << 26)));
+        const int capacity = packetWords <= (1 << 22) ? int(packetWords) : 0;
+        if (packet.size() != capacity) {
+            packet.resize(capacity);
             packetFill = 0;
         }
         if (sampleIndex % P == 0)
             packetFill = 0;
-        if ((sampleIndex % P) * wps == packetFill % qMax<qint64>(1, packet.size())) {
+        if (capacity > 0 && (sampleIndex % P) * wps == packetFill) {
             const int n = int(qMin<qint64>(qint64(samples) * wps, packet.size() - packetFill));
             std::memcpy(packet.data() + packetFill, data, size_t(n) * sizeof(int));
             packetFill += n;
