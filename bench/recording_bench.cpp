@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr int blockWords = 1019;     // the server's block size
+constexpr int blockWords = 1019;      // the server's block size
 constexpr int recordedBlocks = 32768; // about 133 MB per run
 constexpr int convertedRows = 200000;
 
