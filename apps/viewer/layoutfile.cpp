@@ -629,6 +629,10 @@ QByteArray LayoutFile::demoLayout()
                               {plugin(QStringLiteral("Histogram Filter"), QStringLiteral("DemoHistogram")),
                                plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoEventPlot"))}));
     }
+    if (has("Text Display"))
+        pages.append(
+            page(QStringLiteral("Value"), 1, {plugin(QStringLiteral("Text Display"), QStringLiteral("DemoValue"))}));
+    // The sine behind a disc writer: the user records it with "Write" (or replays a recording with "Read").
     if (has("Disc Writer") && has("Line Display 2"))
         pages.append(page(QStringLiteral("Recorder"), 1,
                           {plugin(QStringLiteral("Disc Writer"), QStringLiteral("DemoRecorder"),
@@ -636,9 +640,6 @@ QByteArray LayoutFile::demoLayout()
                                    {QStringLiteral("displayfragment"), QStringLiteral("1")},
                                    {QStringLiteral("displayblock"), QStringLiteral("1")}}),
                            plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoRecorded"))}));
-    if (has("Text Display"))
-        pages.append(
-            page(QStringLiteral("Value"), 1, {plugin(QStringLiteral("Text Display"), QStringLiteral("DemoValue"))}));
     // Whatever display exists, show the sine with it, so that the demo always has a page.
     if (pages.isEmpty()) {
         for (const GPlugin::PluginDescriptor* d :
