@@ -657,6 +657,14 @@ QByteArray LayoutFile::demoLayout()
     if (has("Text Display"))
         pages.append(
             page(QStringLiteral("Value"), 1, {plugin(QStringLiteral("Text Display"), QStringLiteral("DemoValue"))}));
+    // The sine behind a disc writer: the user records it with "Write" (or replays a recording with "Read").
+    if (has("Disc Writer") && has("Line Display 2"))
+        pages.append(page(QStringLiteral("Recorder"), 1,
+                          {plugin(QStringLiteral("Disc Writer"), QStringLiteral("DemoRecorder"),
+                                  {{QStringLiteral("displayread"), QStringLiteral("1")},
+                                   {QStringLiteral("displayfragment"), QStringLiteral("1")},
+                                   {QStringLiteral("displayblock"), QStringLiteral("1")}}),
+                           plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoRecorded"))}));
     // Whatever display exists, show the sine with it, so that the demo always has a page.
     if (pages.isEmpty()) {
         for (const GPlugin::PluginDescriptor* d :
@@ -683,4 +691,41 @@ QByteArray LayoutFile::demoLayout()
                      {QStringLiteral("arrange"), pages.size() > 9 ? QStringLiteral("tabs") : QStringLiteral("grid")}}},
         {QStringLiteral("pages"), pages}};
     return QJsonDocument(root).toJson();
+}
+
+QByteArray LayoutFile::replayLayout(int order)
+{
+    const bool scan = order >= 3 && order <= 6;
+    const QString display = scan ? QStringLiteral("Frame Display") : QStringLiteral("Line Display 2");
+    const QJsonArray chain{plugin(QStringLiteral("Disc Writer"), QStringLiteral("Replay"),
+                                  {{QStringLiteral("displayread"), QStringLiteral("1")}}),
+                           plugin(display, scan ? QStringLiteral("ReplayFrame") : QStringLiteral("ReplayLine"))};
+    QJsonObject replayPage{{QStringLiteral("name"), QStringLiteral("Replay")},
+                           {QStringLiteral("channel"), 0},
+                           {QStringLiteral("group"), 0},
+                           {QStringLiteral("selectMode"), QStringLiteral("none")},
+                           {QStringLiteral("chain"), chain}};
+    const QJsonObject root{
+        {QStringLiteral("channels"), QJsonObject{{QStringLiteral("count"), 1}}},
+        {QStringLiteral("groups"),
+         QJsonArray{group(0, QStringLiteral("Replay"), QStringLiteral("Replay"),
+                          scan ? QStringLiteral("scanner") : QStringLiteral("time"))}},
+        {QStringLiteral("preferences"), QJsonObject{{QStringLiteral("ascMatrix"), true}}},
+        {QStringLiteral("window"), QJsonObject{{QStringLiteral("title"), QStringLiteral("Replay")}}},
+        {QStringLiteral("pages"), QJsonArray{replayPage}}};
+    return QJsonDocument(root).toJson();
+}
+
+void LayoutFile::addReplayHead(ViewerLayout* layout)
+{
+    for (PageLayout& p : layout->pages) {
+        if (!p.chain.isEmpty() && p.chain.first().type == QLatin1String("Disc Writer"))
+            continue;
+        ChainEntry head;
+        head.type = QStringLiteral("Disc Writer");
+        head.name = QStringLiteral("Replay_%1").arg(p.name);
+        head.keys << QStringLiteral("displayread");
+        head.values << QStringLiteral("1");
+        p.chain.prepend(head);
+    }
 }
