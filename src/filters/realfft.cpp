@@ -1,0 +1,297 @@
+#include "filters/realfft.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <new>
+
+// The kernels are plain loops over split real/imaginary arrays; on x86-64 with GCC they are cloned for AVX2/FMA and
+// the loader picks the clone that the processor runs.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__)
+#define FFT_KERNEL __attribute__((target_clones("arch=x86-64-v3", "default")))
+#else
+#define FFT_KERNEL
+#endif
+
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586476925286766559;
+constexpr size_t kAlign = 64;
+
+// A radix-4 stage of size n = 4m with stride s: for each of the m butterflies p and each of the s interleaved
+// sequences q, takes x[q + s*(p + k*m)] (k = 0..3) and writes y[q + s*(4p + k)] with twiddles W^(k*p).
+FFT_KERNEL void radix4(int m, int s, const double* __restrict xr, const double* __restrict xi, double* __restrict yr,
+                       double* __restrict yi, const double* __restrict w)
+{
+    const double* w1r = w;
+    const double* w1i = w + m;
+    const double* w2r = w + 2 * m;
+    const double* w2i = w + 3 * m;
+    const double* w3r = w + 4 * m;
+    const double* w3i = w + 5 * m;
+    const size_t sm = size_t(s) * size_t(m);
+    for (int p = 0; p < m; ++p) {
+        const double c1 = w1r[p], s1 = w1i[p], c2 = w2r[p], s2 = w2i[p], c3 = w3r[p], s3 = w3i[p];
+        const size_t in = size_t(s) * size_t(p);
+        const size_t out = size_t(s) * size_t(4 * p);
+        const double* __restrict ar = xr + in;
+        const double* __restrict ai = xi + in;
+        double* __restrict y0r = yr + out;
+        double* __restrict y0i = yi + out;
+        for (int q = 0; q < s; ++q) {
+            const double apcr = ar[q] + ar[q + 2 * sm], apci = ai[q] + ai[q + 2 * sm];
+            const double amcr = ar[q] - ar[q + 2 * sm], amci = ai[q] - ai[q + 2 * sm];
+            const double bpdr = ar[q + sm] + ar[q + 3 * sm], bpdi = ai[q + sm] + ai[q + 3 * sm];
+            const double bmdr = ar[q + sm] - ar[q + 3 * sm], bmdi = ai[q + sm] - ai[q + 3 * sm];
+            y0r[q] = apcr + bpdr;
+            y0i[q] = apci + bpdi;
+            const double t1r = amcr + bmdi, t1i = amci - bmdr; // (a - c) - i(b - d)
+            y0r[q + s] = t1r * c1 - t1i * s1;
+            y0i[q + s] = t1r * s1 + t1i * c1;
+            const double t2r = apcr - bpdr, t2i = apci - bpdi;
+            y0r[q + 2 * s] = t2r * c2 - t2i * s2;
+            y0i[q + 2 * s] = t2r * s2 + t2i * c2;
+            const double t3r = amcr - bmdi, t3i = amci + bmdr; // (a - c) + i(b - d)
+            y0r[q + 3 * s] = t3r * c3 - t3i * s3;
+            y0i[q + 3 * s] = t3r * s3 + t3i * c3;
+        }
+    }
+}
+
+// The first stage (stride 1): the butterflies run along p, so the vectoriser works across them.
+FFT_KERNEL void radix4First(int m, const double* __restrict xr, const double* __restrict xi, double* __restrict yr,
+                            double* __restrict yi, const double* __restrict w)
+{
+    const double* __restrict w1r = w;
+    const double* __restrict w1i = w + m;
+    const double* __restrict w2r = w + 2 * m;
+    const double* __restrict w2i = w + 3 * m;
+    const double* __restrict w3r = w + 4 * m;
+    const double* __restrict w3i = w + 5 * m;
+    for (int p = 0; p < m; ++p) {
+        const double apcr = xr[p] + xr[p + 2 * m], apci = xi[p] + xi[p + 2 * m];
+        const double amcr = xr[p] - xr[p + 2 * m], amci = xi[p] - xi[p + 2 * m];
+        const double bpdr = xr[p + m] + xr[p + 3 * m], bpdi = xi[p + m] + xi[p + 3 * m];
+        const double bmdr = xr[p + m] - xr[p + 3 * m], bmdi = xi[p + m] - xi[p + 3 * m];
+        yr[4 * p] = apcr + bpdr;
+        yi[4 * p] = apci + bpdi;
+        const double t1r = amcr + bmdi, t1i = amci - bmdr;
+        yr[4 * p + 1] = t1r * w1r[p] - t1i * w1i[p];
+        yi[4 * p + 1] = t1r * w1i[p] + t1i * w1r[p];
+        const double t2r = apcr - bpdr, t2i = apci - bpdi;
+        yr[4 * p + 2] = t2r * w2r[p] - t2i * w2i[p];
+        yi[4 * p + 2] = t2r * w2i[p] + t2i * w2r[p];
+        const double t3r = amcr - bmdi, t3i = amci + bmdr;
+        yr[4 * p + 3] = t3r * w3r[p] - t3i * w3i[p];
+        yi[4 * p + 3] = t3r * w3i[p] + t3i * w3r[p];
+    }
+}
+
+// The last radix-4 stage (one butterfly, all twiddles 1) over s sequences.
+FFT_KERNEL void radix4Last(int s, const double* __restrict xr, const double* __restrict xi, double* __restrict yr,
+                           double* __restrict yi)
+{
+    for (int q = 0; q < s; ++q) {
+        const double apcr = xr[q] + xr[q + 2 * s], apci = xi[q] + xi[q + 2 * s];
+        const double amcr = xr[q] - xr[q + 2 * s], amci = xi[q] - xi[q + 2 * s];
+        const double bpdr = xr[q + s] + xr[q + 3 * s], bpdi = xi[q + s] + xi[q + 3 * s];
+        const double bmdr = xr[q + s] - xr[q + 3 * s], bmdi = xi[q + s] - xi[q + 3 * s];
+        yr[q] = apcr + bpdr;
+        yi[q] = apci + bpdi;
+        yr[q + s] = amcr + bmdi;
+        yi[q + s] = amci - bmdr;
+        yr[q + 2 * s] = apcr - bpdr;
+        yi[q + 2 * s] = apci - bpdi;
+        yr[q + 3 * s] = amcr - bmdi;
+        yi[q + 3 * s] = amci + bmdr;
+    }
+}
+
+// A closing radix-2 stage (one butterfly) over s sequences.
+FFT_KERNEL void radix2Last(int s, const double* __restrict xr, const double* __restrict xi, double* __restrict yr,
+                           double* __restrict yi)
+{
+    for (int q = 0; q < s; ++q) {
+        yr[q] = xr[q] + xr[q + s];
+        yi[q] = xi[q] + xi[q + s];
+        yr[q + s] = xr[q] - xr[q + s];
+        yi[q + s] = xi[q] - xi[q + s];
+    }
+}
+
+// The real spectrum from the packed one: with Z the transform of z[j] = x[2j] + i*x[2j+1] (size h = n/2),
+// X[k] = (Z[k] + conj(Z[h-k]))/2 - i*W^k*(Z[k] - conj(Z[h-k]))/2, W = exp(-2*pi*i/n), for 0 < k < h.
+FFT_KERNEL void unpack(int first, int last, int h, const double* __restrict zr, const double* __restrict zi,
+                       const double* __restrict c, const double* __restrict sn, double* __restrict re,
+                       double* __restrict im)
+{
+    for (int k = first; k <= last; ++k) {
+        const int j = h - k;
+        const double ar = zr[k], ai = zi[k], br = zr[j], bi = -zi[j];
+        const double er = 0.5 * (ar + br), ei = 0.5 * (ai + bi);
+        const double dr = 0.5 * (ar - br), di = 0.5 * (ai - bi);
+        // O = D / i = (di, -dr); X = E + W*O with W = (c, -s).
+        re[k - first] = er + c[k] * di - sn[k] * dr;
+        im[k - first] = ei - c[k] * dr - sn[k] * di;
+    }
+}
+
+FFT_KERNEL void unpackMagnitudes(int first, int last, int h, const double* __restrict zr, const double* __restrict zi,
+                                 const double* __restrict c, const double* __restrict sn, double factor,
+                                 double* __restrict acc)
+{
+    for (int k = first; k <= last; ++k) {
+        const int j = h - k;
+        const double ar = zr[k], ai = zi[k], br = zr[j], bi = -zi[j];
+        const double er = 0.5 * (ar + br), ei = 0.5 * (ai + bi);
+        const double dr = 0.5 * (ar - br), di = 0.5 * (ai - bi);
+        const double xr = er + c[k] * di - sn[k] * dr;
+        const double xi = ei - c[k] * dr - sn[k] * di;
+        acc[k - first] += std::sqrt(xr * xr + xi * xi) * factor;
+    }
+}
+
+} // namespace
+
+void RealFft::Free::operator()(double* p) const
+{
+    std::free(p);
+}
+
+bool RealFft::setSize(int size)
+{
+    memory.reset();
+    n = 0;
+    stages = 0;
+    zr = zi = tr = ti = twiddles = postCos = postSin = nullptr;
+    resultR = resultI = nullptr;
+    if (size < 2 || size > (1 << maxLog2) || (size & (size - 1)) != 0)
+        return false;
+    const size_t h = size_t(size) / 2;
+    // Twiddles: 6 * m values for each radix-4 stage of size 4m; m runs h/4, h/16, ... so they sum to less than 2h.
+    size_t twiddleCount = 0;
+    for (size_t len = h; len >= 4; len /= 4)
+        twiddleCount += 6 * (len / 4);
+    auto padded = [](size_t count) { return (count + kAlign / sizeof(double) - 1) & ~(kAlign / sizeof(double) - 1); };
+    const size_t total = 4 * padded(h) + padded(twiddleCount) + 2 * padded(h + 1);
+    void* raw = std::aligned_alloc(kAlign, total * sizeof(double));
+    if (!raw)
+        return false;
+    memory.reset(static_cast<double*>(raw));
+    double* at = memory.get();
+    auto take = [&at, &padded](size_t count) {
+        double* p = at;
+        at += padded(count);
+        return p;
+    };
+    zr = take(h);
+    zi = take(h);
+    tr = take(h);
+    ti = take(h);
+    twiddles = take(twiddleCount);
+    postCos = take(h + 1);
+    postSin = take(h + 1);
+
+    double* w = twiddles;
+    for (size_t len = h; len >= 4; len /= 4) {
+        const size_t m = len / 4;
+        for (size_t p = 0; p < m; ++p) {
+            for (int k = 1; k <= 3; ++k) {
+                // W_len^(k*p) = exp(-2*pi*i*k*p/len); k*p/len is exact, so the angle carries one rounding.
+                const double angle = kTwoPi * (double(size_t(k) * p) / double(len));
+                w[size_t(2 * (k - 1)) * m + p] = std::cos(angle);
+                w[size_t(2 * (k - 1) + 1) * m + p] = -std::sin(angle);
+            }
+        }
+        w += 6 * m;
+        ++stages;
+    }
+    if (h >= 2 && (h & 0x55555555u) == 0) // an odd power of two ends with a radix-2 stage
+        ++stages;
+    for (size_t k = 0; k <= h; ++k) {
+        const double angle = kTwoPi * (double(k) / double(size));
+        postCos[k] = std::cos(angle);
+        postSin[k] = std::sin(angle);
+    }
+    n = size;
+    return true;
+}
+
+bool RealFft::transform(const StageHook& hook)
+{
+    if (n == 0)
+        return false;
+    const int h = n / 2;
+    double* xr = zr;
+    double* xi = zi;
+    double* yr = tr;
+    double* yi = ti;
+    const double* w = twiddles;
+    int len = h;
+    int s = 1;
+    int done = 0;
+    auto next = [&]() {
+        std::swap(xr, yr);
+        std::swap(xi, yi);
+        ++done;
+        return done >= stages || !hook || hook();
+    };
+    while (len >= 4) {
+        const int m = len / 4;
+        if (m == 1)
+            radix4Last(s, xr, xi, yr, yi);
+        else if (s == 1)
+            radix4First(m, xr, xi, yr, yi, w);
+        else
+            radix4(m, s, xr, xi, yr, yi, w);
+        w += 6 * m;
+        len = m;
+        s *= 4;
+        if (!next())
+            return false;
+    }
+    if (len == 2) {
+        radix2Last(s, xr, xi, yr, yi);
+        if (!next())
+            return false;
+    }
+    resultR = xr;
+    resultI = xi;
+    return true;
+}
+
+void RealFft::bins(int first, int last, double* re, double* im) const
+{
+    if (n == 0 || !resultR || first < 0 || last > n / 2 || first > last)
+        return;
+    const int h = n / 2;
+    int k = first;
+    if (k == 0) {
+        re[0] = resultR[0] + resultI[0];
+        im[0] = 0.0;
+        ++k;
+    }
+    const int inner = last < h ? last : h - 1;
+    if (k <= inner)
+        unpack(k, inner, h, resultR, resultI, postCos, postSin, re + (k - first), im + (k - first));
+    if (last == h) {
+        re[h - first] = resultR[0] - resultI[0];
+        im[h - first] = 0.0;
+    }
+}
+
+void RealFft::addMagnitudes(int first, int last, double factor, double* acc) const
+{
+    if (n == 0 || !resultR || first < 0 || last > n / 2 || first > last)
+        return;
+    const int h = n / 2;
+    int k = first;
+    if (k == 0) {
+        acc[0] += std::fabs(resultR[0] + resultI[0]) * factor;
+        ++k;
+    }
+    const int inner = last < h ? last : h - 1;
+    if (k <= inner)
+        unpackMagnitudes(k, inner, h, resultR, resultI, postCos, postSin, factor, acc + (k - first));
+    if (last == h)
+        acc[h - first] += std::fabs(resultR[0] - resultI[0]) * factor;
+}
