@@ -17,6 +17,33 @@ namespace {
 constexpr double kTwoPi = 6.283185307179586476925286766559;
 constexpr size_t kAlign = 64;
 
+// s radix-4 butterflies with the same twiddles: inputs a, b, c, d, outputs y0..y3 (real and imaginary parts apart).
+inline void butterflies(int s, const double* __restrict ar, const double* __restrict br, const double* __restrict cr,
+                        const double* __restrict dr, const double* __restrict ai, const double* __restrict bi,
+                        const double* __restrict ci, const double* __restrict di, double* __restrict y0r,
+                        double* __restrict y1r, double* __restrict y2r, double* __restrict y3r, double* __restrict y0i,
+                        double* __restrict y1i, double* __restrict y2i, double* __restrict y3i, double c1, double s1,
+                        double c2, double s2, double c3, double s3)
+{
+    for (int q = 0; q < s; ++q) {
+        const double apcr = ar[q] + cr[q], apci = ai[q] + ci[q];
+        const double amcr = ar[q] - cr[q], amci = ai[q] - ci[q];
+        const double bpdr = br[q] + dr[q], bpdi = bi[q] + di[q];
+        const double bmdr = br[q] - dr[q], bmdi = bi[q] - di[q];
+        y0r[q] = apcr + bpdr;
+        y0i[q] = apci + bpdi;
+        const double t1r = amcr + bmdi, t1i = amci - bmdr; // (a - c) - i(b - d)
+        y1r[q] = t1r * c1 - t1i * s1;
+        y1i[q] = t1r * s1 + t1i * c1;
+        const double t2r = apcr - bpdr, t2i = apci - bpdi;
+        y2r[q] = t2r * c2 - t2i * s2;
+        y2i[q] = t2r * s2 + t2i * c2;
+        const double t3r = amcr - bmdi, t3i = amci + bmdr; // (a - c) + i(b - d)
+        y3r[q] = t3r * c3 - t3i * s3;
+        y3i[q] = t3r * s3 + t3i * c3;
+    }
+}
+
 // A radix-4 stage of size n = 4m with stride s: for each of the m butterflies p and each of the s interleaved
 // sequences q, takes x[q + s*(p + k*m)] (k = 0..3) and writes y[q + s*(4p + k)] with twiddles W^(k*p).
 FFT_KERNEL void radix4(int m, int s, const double* __restrict xr, const double* __restrict xi, double* __restrict yr,
@@ -33,27 +60,9 @@ FFT_KERNEL void radix4(int m, int s, const double* __restrict xr, const double* 
         const double c1 = w1r[p], s1 = w1i[p], c2 = w2r[p], s2 = w2i[p], c3 = w3r[p], s3 = w3i[p];
         const size_t in = size_t(s) * size_t(p);
         const size_t out = size_t(s) * size_t(4 * p);
-        const double* __restrict ar = xr + in;
-        const double* __restrict ai = xi + in;
-        double* __restrict y0r = yr + out;
-        double* __restrict y0i = yi + out;
-        for (int q = 0; q < s; ++q) {
-            const double apcr = ar[q] + ar[q + 2 * sm], apci = ai[q] + ai[q + 2 * sm];
-            const double amcr = ar[q] - ar[q + 2 * sm], amci = ai[q] - ai[q + 2 * sm];
-            const double bpdr = ar[q + sm] + ar[q + 3 * sm], bpdi = ai[q + sm] + ai[q + 3 * sm];
-            const double bmdr = ar[q + sm] - ar[q + 3 * sm], bmdi = ai[q + sm] - ai[q + 3 * sm];
-            y0r[q] = apcr + bpdr;
-            y0i[q] = apci + bpdi;
-            const double t1r = amcr + bmdi, t1i = amci - bmdr; // (a - c) - i(b - d)
-            y0r[q + s] = t1r * c1 - t1i * s1;
-            y0i[q + s] = t1r * s1 + t1i * c1;
-            const double t2r = apcr - bpdr, t2i = apci - bpdi;
-            y0r[q + 2 * s] = t2r * c2 - t2i * s2;
-            y0i[q + 2 * s] = t2r * s2 + t2i * c2;
-            const double t3r = amcr - bmdi, t3i = amci + bmdr; // (a - c) + i(b - d)
-            y0r[q + 3 * s] = t3r * c3 - t3i * s3;
-            y0i[q + 3 * s] = t3r * s3 + t3i * c3;
-        }
+        butterflies(s, xr + in, xr + in + sm, xr + in + 2 * sm, xr + in + 3 * sm, xi + in, xi + in + sm,
+                    xi + in + 2 * sm, xi + in + 3 * sm, yr + out, yr + out + s, yr + out + 2 * s, yr + out + 3 * s,
+                    yi + out, yi + out + s, yi + out + 2 * s, yi + out + 3 * s, c1, s1, c2, s2, c3, s3);
     }
 }
 
@@ -90,20 +99,8 @@ FFT_KERNEL void radix4First(int m, const double* __restrict xr, const double* __
 FFT_KERNEL void radix4Last(int s, const double* __restrict xr, const double* __restrict xi, double* __restrict yr,
                            double* __restrict yi)
 {
-    for (int q = 0; q < s; ++q) {
-        const double apcr = xr[q] + xr[q + 2 * s], apci = xi[q] + xi[q + 2 * s];
-        const double amcr = xr[q] - xr[q + 2 * s], amci = xi[q] - xi[q + 2 * s];
-        const double bpdr = xr[q + s] + xr[q + 3 * s], bpdi = xi[q + s] + xi[q + 3 * s];
-        const double bmdr = xr[q + s] - xr[q + 3 * s], bmdi = xi[q + s] - xi[q + 3 * s];
-        yr[q] = apcr + bpdr;
-        yi[q] = apci + bpdi;
-        yr[q + s] = amcr + bmdi;
-        yi[q + s] = amci - bmdr;
-        yr[q + 2 * s] = apcr - bpdr;
-        yi[q + 2 * s] = apci - bpdi;
-        yr[q + 3 * s] = amcr - bmdi;
-        yi[q + 3 * s] = amci + bmdr;
-    }
+    butterflies(s, xr, xr + s, xr + 2 * s, xr + 3 * s, xi, xi + s, xi + 2 * s, xi + 3 * s, yr, yr + s, yr + 2 * s,
+                yr + 3 * s, yi, yi + s, yi + 2 * s, yi + 3 * s, 1.0, 0.0, 1.0, 0.0, 1.0, 0.0);
 }
 
 // A closing radix-2 stage (one butterfly) over s sequences.
