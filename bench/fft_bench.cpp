@@ -19,7 +19,7 @@ namespace {
 
 std::vector<double> noisySine(int n)
 {
-    std::vector<double> x(size_t(n), 0.0);
+    std::vector<double> x(static_cast<size_t>(n), 0.0);
     quint32 seed = 12345;
     for (int i = 0; i < n; ++i) {
         seed = seed * 1664525u + 1013904223u;
@@ -92,7 +92,7 @@ public:
 void BM_FftFilterFrame(benchmark::State& state)
 {
     const int n = int(state.range(0));
-    std::vector<int> frame(size_t(n));
+    std::vector<int> frame(static_cast<size_t>(n));
     const std::vector<double> x = noisySine(n);
     for (int i = 0; i < n; ++i)
         frame[size_t(i)] = int(x[size_t(i)]);
