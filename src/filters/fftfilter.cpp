@@ -1026,53 +1026,48 @@ void FftFilter::makeOutput()
     const int band = kMax - kMin + 1;
     const double df = sampleRate / N;
     const double p = physIn();
-    const double g = rmsScaling ? kRms : 1.0;
-    const double avg = averageValue;
-    // Everything that does not depend on the bin, folded into one factor.
-    double common = 1.0 / coherentGain;
+    // Everything that does not depend on the bin is folded into one factor: value = src[i] * f.
+    double f = 1.0 / coherentGain / averageValue;
     if (sqrtHz)
-        common /= std::sqrt(df);
-    // dB values are relative to 1 V (or 1 mW): values in mV or uV are taken to V first.
-    double unitFactor = 1.0;
-    if (isVoltFamily(unitIn()))
-        algoGetBaseUnit(unitIn(), nullptr, &unitFactor);
-    std::vector<double>& a = binRe; // the scaled values, before the integer conversion
-    for (int i = 0; i < band; ++i) {
-        double v;
-        if (complexAvg) {
-            const int k = kMin + i;
-            v = std::hypot(accRe[size_t(i)] / avg, accIm[size_t(i)] / avg) * (1.0 / N) * g * (k == 0 ? 1.0 : 2.0);
-        } else {
-            v = accRe[size_t(i)] / avg;
+        f /= std::sqrt(df);
+    const double* src = accRe.data();
+    if (complexAvg) {
+        double* mag = binRe.data();
+        for (int i = 0; i < band; ++i)
+            mag[i] = std::sqrt(accRe[size_t(i)] * accRe[size_t(i)] + accIm[size_t(i)] * accIm[size_t(i)]);
+        if (kMin == 0)
+            mag[0] *= 0.5; // the DC bin has no negative twin
+        f *= 2.0 * (rmsScaling ? kRms : 1.0) / N;
+        src = mag;
+    }
+    int* to = out.data();
+    if (isDbScale()) {
+        // dB values are relative to 1 V (or 1 mW): values in mV or uV are taken to V first.
+        double unitFactor = 1.0;
+        if (isVoltFamily(unitIn()))
+            algoGetBaseUnit(unitIn(), nullptr, &unitFactor);
+        // out = 20 P log10(max(a, 0.001) * ref) * scale [- 10 P log10(enbw df) * scale for the density]
+        const double ref =
+            yScalingIndex == MagnitudeDbV ? unitFactor / (p * 0.7071067811865475) : unitFactor / (p * 0.316);
+        const double c1 = 20 * p * scale;
+        double c0 = c1 * std::log10(ref);
+        if (yScalingIndex == PowerDensityDbm)
+            c0 -= 10 * p * std::log10(enbw * df) * scale;
+        for (int i = 0; i < band; ++i)
+            to[i] = saturate(c1 * std::log10(std::max(src[i] * f, 0.001)) + c0);
+    } else {
+        // Magnitudes are not negative: the largest is the band's maximum.
+        double m0 = 0, m1 = 0, m2 = 0, m3 = 0;
+        int i = 0;
+        for (; i + 4 <= band; i += 4) {
+            m0 = m0 < src[i] ? src[i] : m0;
+            m1 = m1 < src[i + 1] ? src[i + 1] : m1;
+            m2 = m2 < src[i + 2] ? src[i + 2] : m2;
+            m3 = m3 < src[i + 3] ? src[i + 3] : m3;
         }
-        a[size_t(i)] = v * common;
-    }
-    switch (yScalingIndex) {
-    case MagnitudeDbV: {
-        const double r = p * 0.7071067811865475;
-        for (int i = 0; i < band; ++i)
-            out[size_t(i)] = saturate(20 * p * std::log10(std::max(a[size_t(i)], 0.001) * unitFactor / r) * scale);
-        break;
-    }
-    case PowerDensityDbm: {
-        const double r = 1.0 / (p * 0.316);
-        const double density = 10 * p * std::log10(enbw * df);
-        for (int i = 0; i < band; ++i) {
-            const double d = 20 * p * std::log10(std::max(a[size_t(i)], 0.001) * unitFactor * r);
-            out[size_t(i)] = saturate((d - density) * scale);
-        }
-        break;
-    }
-    case PowerSpectrumDbm: {
-        const double r = 1.0 / (p * 0.316);
-        for (int i = 0; i < band; ++i)
-            out[size_t(i)] = saturate(20 * p * std::log10(std::max(a[size_t(i)], 0.001) * unitFactor * r) * scale);
-        break;
-    }
-    default: {
-        double m = 0.0;
-        for (int i = 0; i < band; ++i)
-            m = std::max(m, std::fabs(a[size_t(i)] * scale));
+        for (; i < band; ++i)
+            m0 = std::max(m0, src[i]);
+        const double m = std::max(std::max(m0, m1), std::max(m2, m3)) * f * scale;
         // The smallest shift that brings every value within the limit.
         int e = 0;
         if (m > magnitudeLimit && std::isfinite(m))
@@ -1085,13 +1080,17 @@ void FftFilter::makeOutput()
             GPlugin::setDataUnitVal(r.unit);
             GPlugin::setDataPhysVal(r.q);
         }
-        for (int i = 0; i < band; ++i)
-            out[size_t(i)] = std::clamp(saturate(a[size_t(i)] * outFactor), -magnitudeLimit, int(magnitudeLimit));
-        break;
-    }
+        const double k = f * outFactor;
+        const double limit = magnitudeLimit;
+        for (int j = 0; j < band; ++j) {
+            double v = src[j] * k;
+            v = v < limit ? v : limit; // also a NaN becomes the limit
+            to[j] = int(v);
+        }
     }
     std::fill(accRe.begin(), accRe.end(), 0.0);
-    std::fill(accIm.begin(), accIm.end(), 0.0);
+    if (complexAvg)
+        std::fill(accIm.begin(), accIm.end(), 0.0);
     // While a frame is processed the buffers stay put: a band change from the successor (a range selection) is
     // applied afterwards.
     GPlugin::setData(out.data(), band, 0);

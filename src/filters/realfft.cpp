@@ -1,5 +1,6 @@
 #include "filters/realfft.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <new>
@@ -64,6 +65,34 @@ FFT_KERNEL void radix4(int m, int s, const double* __restrict xr, const double* 
                     xi + in + 2 * sm, xi + in + 3 * sm, yr + out, yr + out + s, yr + out + 2 * s, yr + out + 3 * s,
                     yi + out, yi + out + s, yi + out + 2 * s, yi + out + 3 * s, c1, s1, c2, s2, c3, s3);
     }
+}
+
+// The same for a stride known when compiling (the short inner loops of the early stages then unroll).
+template <int S>
+inline void radix4Fixed(int m, const double* __restrict xr, const double* __restrict xi, double* __restrict yr,
+                        double* __restrict yi, const double* __restrict w)
+{
+    const size_t sm = size_t(S) * size_t(m);
+    for (int p = 0; p < m; ++p) {
+        const size_t in = size_t(S) * size_t(p);
+        const size_t out = size_t(S) * size_t(4 * p);
+        butterflies(S, xr + in, xr + in + sm, xr + in + 2 * sm, xr + in + 3 * sm, xi + in, xi + in + sm,
+                    xi + in + 2 * sm, xi + in + 3 * sm, yr + out, yr + out + S, yr + out + 2 * S, yr + out + 3 * S,
+                    yi + out, yi + out + S, yi + out + 2 * S, yi + out + 3 * S, w[p], w[m + p], w[2 * m + p],
+                    w[3 * m + p], w[4 * m + p], w[5 * m + p]);
+    }
+}
+
+FFT_KERNEL void radix4Stride4(int m, const double* __restrict xr, const double* __restrict xi, double* __restrict yr,
+                              double* __restrict yi, const double* __restrict w)
+{
+    radix4Fixed<4>(m, xr, xi, yr, yi, w);
+}
+
+FFT_KERNEL void radix4Stride16(int m, const double* __restrict xr, const double* __restrict xi, double* __restrict yr,
+                               double* __restrict yi, const double* __restrict w)
+{
+    radix4Fixed<16>(m, xr, xi, yr, yi, w);
 }
 
 // The first stage (stride 1): the butterflies run along p, so the vectoriser works across them.
@@ -145,6 +174,60 @@ FFT_KERNEL void unpackMagnitudes(int first, int last, int h, const double* __res
         const double xi = ei - c[k] * dr - sn[k] * di;
         acc[k - first] += std::sqrt(xr * xr + xi * xi) * factor;
     }
+}
+
+// Bins k and h-k together: both come from Z[k] and Z[h-k], and W^(h-k) = (-c, -s) when W^k = (c, -s).
+FFT_KERNEL void unpackPairs(int a, int b, int h, int base, const double* __restrict zr, const double* __restrict zi,
+                            const double* __restrict c, const double* __restrict sn, double* __restrict re,
+                            double* __restrict im)
+{
+    for (int k = a; k <= b; ++k) {
+        const int j = h - k;
+        const double ar = zr[k], ai = zi[k], br = zr[j], bi = -zi[j];
+        const double er = 0.5 * (ar + br), ei = 0.5 * (ai + bi);
+        const double dr = 0.5 * (ar - br), di = 0.5 * (ai - bi);
+        const double t1 = c[k] * di - sn[k] * dr, t2 = c[k] * dr + sn[k] * di;
+        re[k - base] = er + t1;
+        im[k - base] = ei - t2;
+        re[j - base] = er - t1;
+        im[j - base] = -ei - t2;
+    }
+}
+
+FFT_KERNEL void unpackMagnitudePairs(int a, int b, int h, int base, const double* __restrict zr,
+                                     const double* __restrict zi, const double* __restrict c,
+                                     const double* __restrict sn, double factor, double* __restrict acc)
+{
+    for (int k = a; k <= b; ++k) {
+        const int j = h - k;
+        const double ar = zr[k], ai = zi[k], br = zr[j], bi = -zi[j];
+        const double er = 0.5 * (ar + br), ei = 0.5 * (ai + bi);
+        const double dr = 0.5 * (ar - br), di = 0.5 * (ai - bi);
+        const double t1 = c[k] * di - sn[k] * dr, t2 = c[k] * dr + sn[k] * di;
+        const double xr = er + t1, xi = ei - t2, yr = er - t1, yi = ei + t2;
+        acc[k - base] += std::sqrt(xr * xr + xi * xi) * factor;
+        acc[j - base] += std::sqrt(yr * yr + yi * yi) * factor;
+    }
+}
+
+// Runs single(a, b) and pair(a, b) over the bins first..last (0 < first <= last < h) so that every pair k, h-k that
+// lies in the range is done by one pass of pair().
+template <class Single, class Pair> void splitBand(int first, int last, int h, Single single, Pair pair)
+{
+    auto one = [&single](int a, int b) {
+        if (a <= b)
+            single(a, b);
+    };
+    const int pa = std::max(first, h - last);
+    const int pb = std::min(std::min(h / 2 - 1, last), h - first);
+    if (pa > pb) {
+        one(first, last);
+        return;
+    }
+    one(first, pa - 1);
+    pair(pa, pb);
+    one(std::max(first, pb + 1), std::min(last, h - pb - 1));
+    one(h - pa + 1, last);
 }
 
 } // namespace
@@ -238,6 +321,10 @@ bool RealFft::transform(const StageHook& hook)
             radix4Last(s, xr, xi, yr, yi);
         else if (s == 1)
             radix4First(m, xr, xi, yr, yi, w);
+        else if (s == 4)
+            radix4Stride4(m, xr, xi, yr, yi, w);
+        else if (s == 16)
+            radix4Stride16(m, xr, xi, yr, yi, w);
         else
             radix4(m, s, xr, xi, yr, yi, w);
         w += 6 * m;
@@ -268,8 +355,14 @@ void RealFft::bins(int first, int last, double* re, double* im) const
         ++k;
     }
     const int inner = last < h ? last : h - 1;
-    if (k <= inner)
-        unpack(k, inner, h, resultR, resultI, postCos, postSin, re + (k - first), im + (k - first));
+    if (k <= inner) {
+        splitBand(
+            k, inner, h,
+            [&](int a, int b) {
+                unpack(a, b, h, resultR, resultI, postCos, postSin, re + (a - first), im + (a - first));
+            },
+            [&](int a, int b) { unpackPairs(a, b, h, first, resultR, resultI, postCos, postSin, re, im); });
+    }
     if (last == h) {
         re[h - first] = resultR[0] - resultI[0];
         im[h - first] = 0.0;
@@ -287,8 +380,16 @@ void RealFft::addMagnitudes(int first, int last, double factor, double* acc) con
         ++k;
     }
     const int inner = last < h ? last : h - 1;
-    if (k <= inner)
-        unpackMagnitudes(k, inner, h, resultR, resultI, postCos, postSin, factor, acc + (k - first));
+    if (k <= inner) {
+        splitBand(
+            k, inner, h,
+            [&](int a, int b) {
+                unpackMagnitudes(a, b, h, resultR, resultI, postCos, postSin, factor, acc + (a - first));
+            },
+            [&](int a, int b) {
+                unpackMagnitudePairs(a, b, h, first, resultR, resultI, postCos, postSin, factor, acc);
+            });
+    }
     if (last == h)
         acc[h - first] += std::fabs(resultR[0] - resultI[0]) * factor;
 }
