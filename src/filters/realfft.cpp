@@ -5,6 +5,10 @@
 #include <cstdlib>
 #include <new>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
+
 // The kernels are plain loops over split real/imaginary arrays; on x86-64 with GCC they are cloned for AVX2/FMA and
 // the loader picks the clone that the processor runs.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__)
@@ -230,6 +234,110 @@ template <class Single, class Pair> void splitBand(int first, int last, int h, S
     one(h - pa + 1, last);
 }
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define FFT_HAVE_AVX2_PATH 1
+// Hand-vectorised radix-4 stages for processors with AVX2 and FMA (four doubles per register); picked at run time.
+
+bool cpuHasAvx2()
+{
+    static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return has;
+}
+
+// y = t * (c + i s) for vectors of real and imaginary parts.
+#define FFT_CMUL(tr, ti, c, s, yr, yi)                                                                                 \
+    do {                                                                                                               \
+        yr = _mm256_fmsub_pd(tr, c, _mm256_mul_pd(ti, s));                                                             \
+        yi = _mm256_fmadd_pd(tr, s, _mm256_mul_pd(ti, c));                                                             \
+    } while (0)
+
+// A radix-4 stage with a stride that is a multiple of 4: four sequences q at a time.
+__attribute__((target("avx2,fma"))) void radix4Avx(int m, int s, const double* xr, const double* xi, double* yr,
+                                                   double* yi, const double* w)
+{
+    const size_t sm = size_t(s) * size_t(m);
+    for (int p = 0; p < m; ++p) {
+        const __m256d c1 = _mm256_set1_pd(w[p]), s1 = _mm256_set1_pd(w[m + p]);
+        const __m256d c2 = _mm256_set1_pd(w[2 * m + p]), s2 = _mm256_set1_pd(w[3 * m + p]);
+        const __m256d c3 = _mm256_set1_pd(w[4 * m + p]), s3 = _mm256_set1_pd(w[5 * m + p]);
+        const double* ar = xr + size_t(s) * size_t(p);
+        const double* ai = xi + size_t(s) * size_t(p);
+        double* y0r = yr + size_t(s) * size_t(4 * p);
+        double* y0i = yi + size_t(s) * size_t(4 * p);
+        for (int q = 0; q < s; q += 4) {
+            const __m256d a_r = _mm256_loadu_pd(ar + q), a_i = _mm256_loadu_pd(ai + q);
+            const __m256d b_r = _mm256_loadu_pd(ar + sm + q), b_i = _mm256_loadu_pd(ai + sm + q);
+            const __m256d c_r = _mm256_loadu_pd(ar + 2 * sm + q), c_i = _mm256_loadu_pd(ai + 2 * sm + q);
+            const __m256d d_r = _mm256_loadu_pd(ar + 3 * sm + q), d_i = _mm256_loadu_pd(ai + 3 * sm + q);
+            const __m256d apcr = _mm256_add_pd(a_r, c_r), apci = _mm256_add_pd(a_i, c_i);
+            const __m256d amcr = _mm256_sub_pd(a_r, c_r), amci = _mm256_sub_pd(a_i, c_i);
+            const __m256d bpdr = _mm256_add_pd(b_r, d_r), bpdi = _mm256_add_pd(b_i, d_i);
+            const __m256d bmdr = _mm256_sub_pd(b_r, d_r), bmdi = _mm256_sub_pd(b_i, d_i);
+            _mm256_storeu_pd(y0r + q, _mm256_add_pd(apcr, bpdr));
+            _mm256_storeu_pd(y0i + q, _mm256_add_pd(apci, bpdi));
+            __m256d or_, oi;
+            FFT_CMUL(_mm256_add_pd(amcr, bmdi), _mm256_sub_pd(amci, bmdr), c1, s1, or_, oi);
+            _mm256_storeu_pd(y0r + s + q, or_);
+            _mm256_storeu_pd(y0i + s + q, oi);
+            FFT_CMUL(_mm256_sub_pd(apcr, bpdr), _mm256_sub_pd(apci, bpdi), c2, s2, or_, oi);
+            _mm256_storeu_pd(y0r + 2 * s + q, or_);
+            _mm256_storeu_pd(y0i + 2 * s + q, oi);
+            FFT_CMUL(_mm256_sub_pd(amcr, bmdi), _mm256_add_pd(amci, bmdr), c3, s3, or_, oi);
+            _mm256_storeu_pd(y0r + 3 * s + q, or_);
+            _mm256_storeu_pd(y0i + 3 * s + q, oi);
+        }
+    }
+}
+
+// Four rows of four doubles become four columns.
+__attribute__((target("avx2,fma"))) inline void transpose4(__m256d& v0, __m256d& v1, __m256d& v2, __m256d& v3)
+{
+    const __m256d t0 = _mm256_unpacklo_pd(v0, v1), t1 = _mm256_unpackhi_pd(v0, v1);
+    const __m256d t2 = _mm256_unpacklo_pd(v2, v3), t3 = _mm256_unpackhi_pd(v2, v3);
+    v0 = _mm256_permute2f128_pd(t0, t2, 0x20);
+    v1 = _mm256_permute2f128_pd(t1, t3, 0x20);
+    v2 = _mm256_permute2f128_pd(t0, t2, 0x31);
+    v3 = _mm256_permute2f128_pd(t1, t3, 0x31);
+}
+
+// The first stage (stride 1, m a multiple of 4): four butterflies p at a time, their outputs transposed into place.
+__attribute__((target("avx2,fma"))) void radix4FirstAvx(int m, const double* xr, const double* xi, double* yr,
+                                                        double* yi, const double* w)
+{
+    for (int p = 0; p < m; p += 4) {
+        const __m256d a_r = _mm256_loadu_pd(xr + p), a_i = _mm256_loadu_pd(xi + p);
+        const __m256d b_r = _mm256_loadu_pd(xr + m + p), b_i = _mm256_loadu_pd(xi + m + p);
+        const __m256d c_r = _mm256_loadu_pd(xr + 2 * m + p), c_i = _mm256_loadu_pd(xi + 2 * m + p);
+        const __m256d d_r = _mm256_loadu_pd(xr + 3 * m + p), d_i = _mm256_loadu_pd(xi + 3 * m + p);
+        const __m256d apcr = _mm256_add_pd(a_r, c_r), apci = _mm256_add_pd(a_i, c_i);
+        const __m256d amcr = _mm256_sub_pd(a_r, c_r), amci = _mm256_sub_pd(a_i, c_i);
+        const __m256d bpdr = _mm256_add_pd(b_r, d_r), bpdi = _mm256_add_pd(b_i, d_i);
+        const __m256d bmdr = _mm256_sub_pd(b_r, d_r), bmdi = _mm256_sub_pd(b_i, d_i);
+        __m256d y0r = _mm256_add_pd(apcr, bpdr), y0i = _mm256_add_pd(apci, bpdi);
+        __m256d y1r, y1i, y2r, y2i, y3r, y3i;
+        FFT_CMUL(_mm256_add_pd(amcr, bmdi), _mm256_sub_pd(amci, bmdr), _mm256_loadu_pd(w + p),
+                 _mm256_loadu_pd(w + m + p), y1r, y1i);
+        FFT_CMUL(_mm256_sub_pd(apcr, bpdr), _mm256_sub_pd(apci, bpdi), _mm256_loadu_pd(w + 2 * m + p),
+                 _mm256_loadu_pd(w + 3 * m + p), y2r, y2i);
+        FFT_CMUL(_mm256_sub_pd(amcr, bmdi), _mm256_add_pd(amci, bmdr), _mm256_loadu_pd(w + 4 * m + p),
+                 _mm256_loadu_pd(w + 5 * m + p), y3r, y3i);
+        transpose4(y0r, y1r, y2r, y3r);
+        transpose4(y0i, y1i, y2i, y3i);
+        double* outr = yr + 4 * p;
+        double* outi = yi + 4 * p;
+        _mm256_storeu_pd(outr, y0r);
+        _mm256_storeu_pd(outr + 4, y1r);
+        _mm256_storeu_pd(outr + 8, y2r);
+        _mm256_storeu_pd(outr + 12, y3r);
+        _mm256_storeu_pd(outi, y0i);
+        _mm256_storeu_pd(outi + 4, y1i);
+        _mm256_storeu_pd(outi + 8, y2i);
+        _mm256_storeu_pd(outi + 12, y3i);
+    }
+}
+#undef FFT_CMUL
+#endif
+
 } // namespace
 
 void RealFft::Free::operator()(double* p) const
@@ -252,15 +360,18 @@ bool RealFft::setSize(int size)
     for (size_t len = h; len >= 4; len /= 4)
         twiddleCount += 6 * (len / 4);
     auto padded = [](size_t count) { return (count + kAlign / sizeof(double) - 1) & ~(kAlign / sizeof(double) - 1); };
-    const size_t total = 4 * padded(h) + padded(twiddleCount) + 2 * padded(h + 1);
+    // The arrays are staggered by a few cache lines: at distances of whole pages, loads of one array and stores to
+    // another would falsely depend on each other (4K aliasing) and stall the butterflies.
+    constexpr size_t stagger = 3 * kAlign / sizeof(double);
+    const size_t total = 4 * padded(h) + padded(twiddleCount) + 2 * padded(h + 1) + 7 * stagger;
     void* raw = std::aligned_alloc(kAlign, total * sizeof(double));
     if (!raw)
         return false;
     memory.reset(static_cast<double*>(raw));
     double* at = memory.get();
-    auto take = [&at, &padded](size_t count) {
+    auto take = [&at, &padded, stagger](size_t count) {
         double* p = at;
-        at += padded(count);
+        at += padded(count) + stagger;
         return p;
     };
     zr = take(h);
@@ -319,6 +430,12 @@ bool RealFft::transform(const StageHook& hook)
         const int m = len / 4;
         if (m == 1)
             radix4Last(s, xr, xi, yr, yi);
+#ifdef FFT_HAVE_AVX2_PATH
+        else if (s % 4 == 0 && cpuHasAvx2())
+            radix4Avx(m, s, xr, xi, yr, yi, w);
+        else if (s == 1 && m % 4 == 0 && cpuHasAvx2())
+            radix4FirstAvx(m, xr, xi, yr, yi, w);
+#endif
         else if (s == 1)
             radix4First(m, xr, xi, yr, yi, w);
         else if (s == 4)
