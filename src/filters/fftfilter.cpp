@@ -974,24 +974,9 @@ void FftFilter::frameFull()
 
 bool FftFilter::transformFrame(const QPointer<FftFilter>& alive)
 {
-    const int h = N / 2;
-    double* even = fft.evenData();
-    double* odd = fft.oddData();
-    const double* x = frameBuf.data();
-    if (windowBuf.empty()) {
-        for (int j = 0; j < h; ++j) {
-            even[j] = x[2 * j];
-            odd[j] = x[2 * j + 1];
-        }
-    } else {
-        const double* w = windowBuf.data();
-        for (int j = 0; j < h; ++j) {
-            even[j] = x[2 * j] * w[2 * j];
-            odd[j] = x[2 * j + 1] * w[2 * j + 1];
-        }
-    }
-    fill = noFrame; // the frame buffer takes the next frame while this one is transformed
-
+    // The transform reads the frame (windowed) in its first stage, before pending events may run: from here on the
+    // frame buffer takes the next frame.
+    fill = noFrame;
     RealFft::StageHook hook;
     if (algoLogb(quint64(N)) > 15 && QCoreApplication::instance()) {
         const quint64 started = generation;
@@ -1000,7 +985,7 @@ bool FftFilter::transformFrame(const QPointer<FftFilter>& alive)
             return alive && generation == started;
         };
     }
-    if (!fft.transform(hook) || !alive)
+    if (!fft.transform(frameBuf.data(), windowBuf.empty() ? nullptr : windowBuf.data(), hook) || !alive)
         return false;
 
     const double g = rmsScaling ? kRms : 1.0;

@@ -335,9 +335,74 @@ __attribute__((target("avx2,fma"))) void radix4FirstAvx(int m, const double* xr,
         _mm256_storeu_pd(outi + 12, y3i);
     }
 }
+// Four complex values z[j..j+3] from the samples x[2j..2j+7], windowed when a window is given.
+__attribute__((target("avx2,fma"))) inline void loadPacked(const double* x, const double* win, size_t j, __m256d& re,
+                                                           __m256d& im)
+{
+    __m256d lo = _mm256_loadu_pd(x + 2 * j), hi = _mm256_loadu_pd(x + 2 * j + 4);
+    if (win) {
+        lo = _mm256_mul_pd(lo, _mm256_loadu_pd(win + 2 * j));
+        hi = _mm256_mul_pd(hi, _mm256_loadu_pd(win + 2 * j + 4));
+    }
+    re = _mm256_permute4x64_pd(_mm256_unpacklo_pd(lo, hi), 0xD8);
+    im = _mm256_permute4x64_pd(_mm256_unpackhi_pd(lo, hi), 0xD8);
+}
+
+// The first stage straight from real samples (optionally windowed): z[j] = x[2j] + i x[2j+1] is formed on the way.
+__attribute__((target("avx2,fma"))) void radix4FirstRealAvx(int m, const double* x, const double* win, double* yr,
+                                                            double* yi, const double* w)
+{
+    for (int p = 0; p < m; p += 4) {
+        __m256d a_r, a_i, b_r, b_i, c_r, c_i, d_r, d_i;
+        loadPacked(x, win, size_t(p), a_r, a_i);
+        loadPacked(x, win, size_t(m) + size_t(p), b_r, b_i);
+        loadPacked(x, win, 2 * size_t(m) + size_t(p), c_r, c_i);
+        loadPacked(x, win, 3 * size_t(m) + size_t(p), d_r, d_i);
+        const __m256d apcr = _mm256_add_pd(a_r, c_r), apci = _mm256_add_pd(a_i, c_i);
+        const __m256d amcr = _mm256_sub_pd(a_r, c_r), amci = _mm256_sub_pd(a_i, c_i);
+        const __m256d bpdr = _mm256_add_pd(b_r, d_r), bpdi = _mm256_add_pd(b_i, d_i);
+        const __m256d bmdr = _mm256_sub_pd(b_r, d_r), bmdi = _mm256_sub_pd(b_i, d_i);
+        __m256d y0r = _mm256_add_pd(apcr, bpdr), y0i = _mm256_add_pd(apci, bpdi);
+        __m256d y1r, y1i, y2r, y2i, y3r, y3i;
+        FFT_CMUL(_mm256_add_pd(amcr, bmdi), _mm256_sub_pd(amci, bmdr), _mm256_loadu_pd(w + p),
+                 _mm256_loadu_pd(w + m + p), y1r, y1i);
+        FFT_CMUL(_mm256_sub_pd(apcr, bpdr), _mm256_sub_pd(apci, bpdi), _mm256_loadu_pd(w + 2 * m + p),
+                 _mm256_loadu_pd(w + 3 * m + p), y2r, y2i);
+        FFT_CMUL(_mm256_sub_pd(amcr, bmdi), _mm256_add_pd(amci, bmdr), _mm256_loadu_pd(w + 4 * m + p),
+                 _mm256_loadu_pd(w + 5 * m + p), y3r, y3i);
+        transpose4(y0r, y1r, y2r, y3r);
+        transpose4(y0i, y1i, y2i, y3i);
+        double* outr = yr + 4 * p;
+        double* outi = yi + 4 * p;
+        _mm256_storeu_pd(outr, y0r);
+        _mm256_storeu_pd(outr + 4, y1r);
+        _mm256_storeu_pd(outr + 8, y2r);
+        _mm256_storeu_pd(outr + 12, y3r);
+        _mm256_storeu_pd(outi, y0i);
+        _mm256_storeu_pd(outi + 4, y1i);
+        _mm256_storeu_pd(outi + 8, y2i);
+        _mm256_storeu_pd(outi + 12, y3i);
+    }
+}
 #undef FFT_CMUL
 #endif
 
+// z[j] = x[2j] + i x[2j+1], windowed when a window is given.
+FFT_KERNEL void packReal(int h, const double* __restrict x, const double* __restrict win, double* __restrict zr,
+                         double* __restrict zi)
+{
+    if (win) {
+        for (int j = 0; j < h; ++j) {
+            zr[j] = x[2 * j] * win[2 * j];
+            zi[j] = x[2 * j + 1] * win[2 * j + 1];
+        }
+    } else {
+        for (int j = 0; j < h; ++j) {
+            zr[j] = x[2 * j];
+            zi[j] = x[2 * j + 1];
+        }
+    }
+}
 } // namespace
 
 void RealFft::Free::operator()(double* p) const
@@ -407,19 +472,44 @@ bool RealFft::setSize(int size)
     return true;
 }
 
+bool RealFft::transform(const double* samples, const double* window, const StageHook& hook)
+{
+    if (n == 0 || !samples)
+        return false;
+    const int h = n / 2;
+#ifdef FFT_HAVE_AVX2_PATH
+    if (h >= 16 && (h / 4) % 4 == 0 && cpuHasAvx2()) {
+        // The first stage reads the samples itself, which saves a pass over the data.
+        const int m = h / 4;
+        radix4FirstRealAvx(m, samples, window, zr, zi, twiddles);
+        if (stages > 1 && hook && !hook())
+            return false;
+        return runStages(1, zr, zi, tr, ti, hook);
+    }
+#endif
+    packReal(h, samples, window, zr, zi);
+    return transform(hook);
+}
+
 bool RealFft::transform(const StageHook& hook)
 {
     if (n == 0)
         return false;
+    return runStages(0, zr, zi, tr, ti, hook);
+}
+
+bool RealFft::runStages(int from, double* xr, double* xi, double* yr, double* yi, const StageHook& hook)
+{
     const int h = n / 2;
-    double* xr = zr;
-    double* xi = zi;
-    double* yr = tr;
-    double* yi = ti;
     const double* w = twiddles;
     int len = h;
     int s = 1;
-    int done = 0;
+    for (int k = 0; k < from; ++k) {
+        w += 6 * (len / 4);
+        len /= 4;
+        s *= 4;
+    }
+    int done = from;
     auto next = [&]() {
         std::swap(xr, yr);
         std::swap(xi, yi);

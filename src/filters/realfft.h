@@ -36,6 +36,9 @@ public:
     /// Transforms the input. With a hook, it runs after every stage but the last; false from it abandons the
     /// transform (returns false, the spectrum is undefined).
     bool transform(const StageHook& hook = StageHook());
+    /// Transforms the n real `samples` (multiplied by `window` when not null) without touching evenData() and
+    /// oddData() first; the samples are read during the first stage only, before the hook first runs.
+    bool transform(const double* samples, const double* window, const StageHook& hook = StageHook());
 
     /// Bins first..last (0 <= first <= last <= n/2) of the last transform into re[0..] and im[0..].
     void bins(int first, int last, double* re, double* im) const;
@@ -43,6 +46,8 @@ public:
     void addMagnitudes(int first, int last, double factor, double* acc) const;
 
 private:
+    bool runStages(int from, double* xr, double* xi, double* yr, double* yi, const StageHook& hook);
+
     struct Free
     {
         void operator()(double* p) const;
