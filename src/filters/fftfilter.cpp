@@ -1067,13 +1067,16 @@ void FftFilter::makeOutput()
         }
         const double k = f * outFactor;
         const double limit = magnitudeLimit;
+        double* acc = accRe.data();
         for (int j = 0; j < band; ++j) {
             double v = src[j] * k;
             v = v < limit ? v : limit; // also a NaN becomes the limit
             to[j] = int(v);
+            acc[j] = 0.0; // the next average starts here
         }
     }
-    std::fill(accRe.begin(), accRe.end(), 0.0);
+    if (isDbScale() || complexAvg)
+        std::fill(accRe.begin(), accRe.end(), 0.0);
     if (complexAvg)
         std::fill(accIm.begin(), accIm.end(), 0.0);
     // While a frame is processed the buffers stay put: a band change from the successor (a range selection) is
