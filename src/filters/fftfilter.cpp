@@ -734,15 +734,15 @@ void FftFilter::setOption(QString key, QString value)
     const QString k = key.toLower();
     int n = 0;
     const bool isInt = parseInt(value, &n);
-    auto bandValue = [&](bool convert, double* v) {
+    auto bandValue = [&](double* v) {
         bool ok = false;
         *v = value.trimmed().toDouble(&ok);
         if (!ok || !std::isfinite(*v)) {
             report(tr("option %1: \"%2\" is not a frequency").arg(key, value));
             return false;
         }
-        // The line display sends its selection in the base unit of its axis, which is Hz for a spectrum.
-        Q_UNUSED(convert);
+        // The line display sends its selection in the base unit of its axis, which is Hz for a spectrum, so
+        // "RangeXStart" and "RangeXStartHz" read alike.
         *v = std::clamp(*v, 0.0, 2147483647.0);
         return true;
     };
@@ -775,7 +775,7 @@ void FftFilter::setOption(QString key, QString value)
             dropFrame();
         }
     } else if (k == QLatin1String("rangexstart") || k == QLatin1String("rangexstarthz")) {
-        if (!bandValue(k == QLatin1String("rangexstart"), &v))
+        if (!bandValue(&v))
             return;
         fminValue = algoNearest(v);
         if (panel) {
@@ -785,7 +785,7 @@ void FftFilter::setOption(QString key, QString value)
         fminEditedLast = true;
         checkFreqTopRange(false);
     } else if (k == QLatin1String("rangexend") || k == QLatin1String("rangexendhz")) {
-        if (!bandValue(k == QLatin1String("rangexend"), &v))
+        if (!bandValue(&v))
             return;
         fmaxValue = algoNearest(v);
         if (panel) {
