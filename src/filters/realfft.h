@@ -2,13 +2,12 @@
 // RealFft: forward DFT of a real sequence of n = 2^k samples, without normalisation,
 //     X[k] = sum_j x[j] * exp(-2*pi*i*j*k/n),  k = 0 .. n/2.
 //
-// The n real samples are packed as n/2 complex values z[j] = x[2j] + i*x[2j+1] (the caller writes the even samples
-// to evenData() and the odd ones to oddData(), or hands over all samples), transformed by a self-sorting radix-4
-// (Stockham) complex FFT of size n/2 with precomputed twiddles on split real/imaginary arrays, and unpacked bin by bin
-// on request. On x86-64 the radix-4 stages have hand-vectorised AVX2/FMA versions and the other loops are built for
-// AVX2 and for the baseline; the processor picks at run time. The samples may also be handed over as one array
-// (transform(samples, window)). Use it when the same size is transformed many times: setSize() does all allocation and
-// the trigonometry.
+// The n real samples are packed as n/2 complex values z[j] = x[2j] + i*x[2j+1] (written by the caller to evenData()
+// and oddData(), or read from one array by transform(samples, window)), transformed by a self-sorting radix-4
+// (Stockham) complex FFT of size n/2 with precomputed twiddles on split real/imaginary arrays, and unpacked bin by
+// bin on request. On x86-64 the radix-4 stages have hand-vectorised AVX2/FMA versions and the other loops are built
+// for AVX2 and for the baseline; the processor picks at run time. Use it when the same size is transformed many
+// times: setSize() does all allocation and the trigonometry.
 
 #include <functional>
 #include <memory>
