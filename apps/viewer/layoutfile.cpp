@@ -638,10 +638,16 @@ QByteArray LayoutFile::demoLayout()
     if (has("Line Display 2")) {
         pages.append(page(QStringLiteral("Signal"), 1,
                           {plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoSignal"))}));
+        // The sine's 20 Hz in a band of 0..100 Hz (8192-point frames, 2.4 Hz bins); a range selected in the
+        // spectrum zooms the transform to it.
         if (has("FFT Data Filter"))
             pages.append(page(QStringLiteral("Spectrum"), 1,
-                              {plugin(QStringLiteral("FFT Data Filter"), QStringLiteral("DemoFFT")),
-                               plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoSpectrum"))}));
+                              {plugin(QStringLiteral("FFT Data Filter"), QStringLiteral("DemoFFT"),
+                                      {{QStringLiteral("fftsizemax"), QStringLiteral("8192")},
+                                       {QStringLiteral("RangeXEndHz"), QStringLiteral("100")}}),
+                               plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoSpectrum"),
+                                      {{QStringLiteral("selectrangestartaddress"), QStringLiteral("0x310")},
+                                       {QStringLiteral("selectrangeendaddress"), QStringLiteral("0x311")}})}));
         pages.append(
             page(QStringLiteral("Lines"), 2, {plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoLines"))}));
         if (has("Average Filter"))

@@ -3,6 +3,7 @@
 #include "recording/filenumbering.h"
 #include "recording/timetags.h"
 #include "utilif/algo.h"
+#include "utilif/wholefile.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -14,7 +15,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QTemporaryFile>
 #include <QTimer>
 #include <QtEndian>
@@ -209,7 +209,9 @@ bool CopyThread::convert(QIODevice& in, QIODevice& out, int columns, int precisi
 void CopyThread::run()
 {
     QFile in(tempName);
-    QSaveFile out(outName);
+    // Every write is checked and the file gets its final name only when complete (a plain QSaveFile takes a short
+    // last write for success).
+    WholeFile out(outName);
     const bool binary = precision < -1;
     if (!in.open(QIODevice::ReadOnly)) {
         error = QStringLiteral("Error reading temporary file %1").arg(QDir::toNativeSeparators(tempName));
@@ -218,7 +220,7 @@ void CopyThread::run()
     } else {
         QString why;
         if (!convert(in, out, columns, precision, &why) || !out.commit()) {
-            out.cancelWriting();
+            out.discard();
             error = QStringLiteral("Error writing output file %1\n%2")
                         .arg(QDir::toNativeSeparators(outName), why.isEmpty() ? out.errorString() : why);
         }
