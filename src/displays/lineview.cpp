@@ -77,6 +77,8 @@ struct CartesianMap
 
 // Tick loops stop after this many ticks, whatever the step (guards against a step lost in rounding).
 constexpr int kMaxTicks = 4096;
+// A curve's draw cache is dropped beyond this many lines (16 bytes each).
+constexpr int kMaxCachedOps = 1 << 21;
 
 } // namespace
 
@@ -308,6 +310,7 @@ void LineView::configPainter(QPainter& painter, int width, QColor color, Qt::Pen
 void LineView::makeGrid()
 {
     const int W = width(), H = height();
+    yTickLabels.clear();
     if (!resetGridPixmaps())
         return;
     const double x0 = shownWindow.x(), y0 = shownWindow.y(), w = shownWindow.width(), h = shownWindow.height();
@@ -353,9 +356,18 @@ void LineView::makeGrid()
     const QRect yUnitRect = calcTagPosition(yLabel, -1, true);
     op.drawText(yUnitRect, Qt::AlignCenter, yLabel);
     if (r.yStep > 0) {
-        const int digits = algoDigits((y0 + h) / r.yFactor, r.yStep / r.yFactor);
+        QVector<double> ticks;
         double y = r.yStart;
-        for (int k = 0; y < y0 + h && k < kMaxTicks; ++k, y = r.yStart + k * r.yStep) {
+        for (int k = 0; y < y0 + h && k < kMaxTicks; ++k, y = r.yStart + k * r.yStep)
+            ticks.append(y);
+        // Enough digits to tell two neighbouring ticks apart, taken where the labels are largest: a window of
+        // 10.000 ... 10.010 needs "10.002", "10.004", not "10" for each of them.
+        double a = ticks.isEmpty() ? r.yStart : ticks.first();
+        if (!ticks.isEmpty() && std::fabs(ticks.last()) > std::fabs(a))
+            a = ticks.last();
+        const double b = a + (a >= 0 ? -r.yStep : r.yStep);
+        const int digits = algoDigits(a / r.yFactor, b / r.yFactor);
+        for (double y : qAsConst(ticks)) {
             const int py = (H - 1) - toPix(H * (y - y0) / h);
             double value = 0.0;
             int precision = digits;
@@ -368,12 +380,13 @@ void LineView::makeGrid()
                     precision += p;
                 }
             }
-            const QString text = QString::number(value, 'g', precision);
+            const QString text = QString::number(value, 'g', qMin(precision, 17));
             const QRect rect = calcTagPosition(text, py, true);
             if (py + 1 + (rect.height() - 1) > H - 1 || rect.intersects(yUnitRect))
                 continue;
             gp.drawLine(0, py, W - 1, py);
             op.drawText(rect, Qt::AlignCenter, text);
+            yTickLabels.append(text);
         }
     }
 
@@ -479,7 +492,62 @@ void LineView::drawToDblBuf()
 
 void LineView::drawCurveToDblBuf(LvCurve& curve, QPainter& painter)
 {
-    drawMapped(curve, painter, CartesianMap(shownWindow, width(), height()));
+    const CartesianMap map(shownWindow, width(), height());
+    LvDrawCache& t = curve.drawCache.get();
+    const int n = curve.points.size();
+    const QRectF& w = t.window;
+    const bool sameWindow = w.x() == shownWindow.x() && w.y() == shownWindow.y() && w.width() == shownWindow.width() &&
+                            w.height() == shownWindow.height();
+    const bool current = t.valid && t.stamp == curve.points.changeStamp() && sameWindow &&
+                         t.size == size() && t.stepMode == stepMode && t.pointMode == pointMode && t.count <= n;
+    if (!current) {
+        if (curve.drawn > 0) {
+            // Only the new points are due, and they continue a picture drawn without this cache.
+            curve.drawCache.reset();
+            drawMapped(curve, painter, map);
+            return;
+        }
+        t.clear();
+        t.valid = true;
+        t.stamp = curve.points.changeStamp();
+        t.window = shownWindow;
+        t.size = size();
+        t.stepMode = stepMode;
+        t.pointMode = pointMode;
+    }
+    // A redraw from the grid paints everything kept; a continued one only what is new.
+    const bool continued = curve.drawn > 0 && curve.drawn == t.count;
+    t.paintedLines = continued ? t.lines.size() : 0;
+    t.paintedDots = continued ? t.dots.size() : 0;
+    traceCurve(curve.points, t, painter, map, true);
+    endDraw(t, painter);
+    curve.drawn = n;
+    // A curve that is one long zigzag across columns would keep a line per point: draw it afresh instead.
+    if (t.lines.size() + t.dots.size() > kMaxCachedOps)
+        curve.drawCache.reset();
+}
+
+void LineView::endDraw(LvDrawCache& t, QPainter& painter)
+{
+    if (t.lines.size() > t.paintedLines)
+        painter.drawLines(t.lines.constData() + t.paintedLines, t.lines.size() - t.paintedLines);
+    if (t.dots.size() > t.paintedDots)
+        painter.drawPoints(t.dots.constData() + t.paintedDots, t.dots.size() - t.paintedDots);
+    t.paintedLines = t.lines.size();
+    t.paintedDots = t.dots.size();
+    if (t.runOpen)
+        painter.drawLine(t.runCol, t.runLo, t.runCol, t.runHi);
+    // dataBounds: x over all drawn points, y over those in the visible columns.
+    if (t.x0 <= t.x1) {
+        bx0 = boundsValid ? std::min(bx0, t.x0) : t.x0;
+        bx1 = boundsValid ? std::max(bx1, t.x1) : t.x1;
+        boundsValid = true;
+    }
+    if (t.y0 <= t.y1) {
+        by0 = boundsYValid ? std::min(by0, t.y0) : t.y0;
+        by1 = boundsYValid ? std::max(by1, t.y1) : t.y1;
+        boundsYValid = true;
+    }
 }
 
 void LineView::scrollTo(double x)

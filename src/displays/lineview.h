@@ -18,6 +18,7 @@
 #include <QPixmap>
 #include <QRectF>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 #include <QWidget>
 
@@ -95,6 +96,8 @@ public:
     bool isPaintBlocked() const { return paintBlocked; }
     bool isResetBlocked() const { return resetBlocked; }
     bool isGridValid() const { return gridValid; }
+    /// The Y tick labels drawn at the last grid rebuild, bottom to top.
+    const QStringList& getTickLabelsY() const { return yTickLabels; }
     /// Scrolls the window to start at `x` without drawing: the grid is rebuilt and all curves redrawn at the next
     /// paint.
     void scrollTo(double x);
@@ -136,6 +139,12 @@ protected:
     /// are merged into one vertical line from the smallest to the largest pixel they reach, which gives the same
     /// picture as drawing each of them, so a curve of a million points costs about one line per column.
     template <class Map> void drawMapped(LvCurve& curve, QPainter& painter, Map map);
+    /// Maps the points from t.count on and appends their lines (or points) to `t`, handing them to the painter in
+    /// batches. With `keep` the lines stay in `t` (a cache); without, they are dropped once painted.
+    template <class Map>
+    void traceCurve(const LvPoints& points, LvDrawCache& t, QPainter& painter, Map map, bool keep);
+    /// Paints what `t` holds beyond what was painted, and its pending vertical run; merges its bounds into the view's.
+    void endDraw(LvDrawCache& t, QPainter& painter);
     void resetBounds();
 
     QVector<LvCurve*> curves;
@@ -154,6 +163,7 @@ protected:
     SelectionMode selMode = SelNone;
     QRect selRect;
     QPixmap gridPix, overlayPix, bufferPix;
+    QStringList yTickLabels;
     QTimer* resetTimer = nullptr;
     QTimer* paintTimer = nullptr;
 };
@@ -172,36 +182,56 @@ inline int toPix(double v)
 
 } // namespace lineview_detail
 
-template <class Map> void LineView::drawMapped(LvCurve& curve, QPainter& painter, Map map)
+template <class Map> void LineView::traceCurve(const LvPoints& points, LvDrawCache& t, QPainter& painter, Map map,
+                                              bool keep)
 {
-    const int n = curve.points.size();
-    int i = std::max(curve.drawn, 1);
-    if (i >= n) {
-        curve.drawn = n;
+    const int n = points.size();
+    int i = t.count;
+    if (i >= n)
         return;
-    }
     const int W = width(), H = height();
-    const QPointF* pts = curve.points.constData();
+    const QPointF* pts = points.constData();
     auto inside = [W, H](const QPoint& q) { return q.x() >= 0 && q.x() < W && q.y() >= 0 && q.y() < H; };
+    if (i == 0) {
+        t.p1 = map(pts[0]);
+        t.in1 = inside(t.p1);
+        i = 1;
+    }
+    // Hands finished lines and points to the painter in batches; without `keep` they are then dropped.
+    auto paint = [&](bool all) {
+        const int newLines = t.lines.size() - t.paintedLines, newDots = t.dots.size() - t.paintedDots;
+        if (newLines > 0 && (all || newLines >= 4096)) {
+            painter.drawLines(t.lines.constData() + t.paintedLines, newLines);
+            t.paintedLines = t.lines.size();
+            if (!keep) {
+                t.lines.clear();
+                t.paintedLines = 0;
+            }
+        }
+        if (newDots > 0 && (all || newDots >= 4096)) {
+            painter.drawPoints(t.dots.constData() + t.paintedDots, newDots);
+            t.paintedDots = t.dots.size();
+            if (!keep) {
+                t.dots.clear();
+                t.paintedDots = 0;
+            }
+        }
+    };
 
-    // A pending vertical run in column runCol, from pixel row runLo to runHi.
-    bool runOpen = false;
-    int runCol = 0, runLo = 0, runHi = 0;
+    // The state in locals: the loop runs once per point.
+    QPoint p1 = t.p1;
+    bool in1 = t.in1;
+    bool runOpen = t.runOpen;
+    int runCol = t.runCol, runLo = t.runLo, runHi = t.runHi;
+    QPoint lastDot = t.lastDot;
+    constexpr double inf = LvDrawCache::inf;
+    double lx0 = t.x0, lx1 = t.x1, ly0 = t.y0, ly1 = t.y1;
     auto flush = [&] {
         if (runOpen)
-            painter.drawLine(runCol, runLo, runCol, runHi);
+            t.lines.append(QLine(runCol, runLo, runCol, runHi));
         runOpen = false;
     };
-    QVector<QPoint> dots;
-    QPoint lastDot(-(1 << 30), -(1 << 30));
-
-    // dataBounds in locals (min/max without branches); y only for points in the visible columns.
-    constexpr double inf = std::numeric_limits<double>::infinity();
-    double lx0 = boundsValid ? bx0 : inf, lx1 = boundsValid ? bx1 : -inf;
-    double ly0 = boundsYValid ? by0 : inf, ly1 = boundsYValid ? by1 : -inf;
-
-    QPoint p1 = map(pts[i - 1]);
-    bool in1 = inside(p1);
+    const bool steps = stepMode, dotsOnly = pointMode;
     for (; i < n; ++i) {
         const QPoint p2 = map(pts[i]);
         const double x = pts[i].x(), y = pts[i].y();
@@ -210,20 +240,16 @@ template <class Map> void LineView::drawMapped(LvCurve& curve, QPainter& painter
         const bool column = unsigned(p2.x()) < unsigned(W);
         ly0 = std::min(ly0, column ? y : inf);
         ly1 = std::max(ly1, column ? y : -inf);
-        const bool in2 = inside(p2);
+        const bool in2 = column && unsigned(p2.y()) < unsigned(H);
         if (!in1 && !in2) {
             flush();
-        } else if (pointMode) {
+        } else if (dotsOnly) {
             if (p2 != lastDot) {
-                dots.append(p2);
+                t.dots.append(p2);
                 lastDot = p2;
-                if (dots.size() >= 4096) {
-                    painter.drawPoints(dots.constData(), dots.size());
-                    dots.clear();
-                }
             }
         } else if (p1.x() == p2.x()) {
-            // A step segment within one column is the same vertical line.
+            // Segments within one column are one vertical line from the lowest to the highest pixel they reach.
             const int lo = std::min(p1.y(), p2.y()), hi = std::max(p1.y(), p2.y());
             if (runOpen && runCol == p1.x()) {
                 runLo = std::min(runLo, lo);
@@ -237,28 +263,48 @@ template <class Map> void LineView::drawMapped(LvCurve& curve, QPainter& painter
             }
         } else {
             flush();
-            if (stepMode) {
+            if (steps) {
                 const int m = (p1.x() + p2.x()) / 2;
-                painter.drawLine(p1, QPoint(m, p1.y()));
-                painter.drawLine(QPoint(m, p1.y()), QPoint(m, p2.y()));
-                painter.drawLine(QPoint(m, p2.y()), p2);
+                t.lines.append(QLine(p1, QPoint(m, p1.y())));
+                t.lines.append(QLine(QPoint(m, p1.y()), QPoint(m, p2.y())));
+                t.lines.append(QLine(QPoint(m, p2.y()), p2));
             } else {
-                painter.drawLine(p1, p2);
+                t.lines.append(QLine(p1, p2));
             }
         }
         p1 = p2;
         in1 = in2;
+        if (Q_UNLIKELY((i & 0xffff) == 0))
+            paint(false);
     }
-    flush();
-    if (!dots.isEmpty())
-        painter.drawPoints(dots.constData(), dots.size());
+    t.count = n;
+    t.p1 = p1;
+    t.in1 = in1;
+    t.runOpen = runOpen;
+    t.runCol = runCol;
+    t.runLo = runLo;
+    t.runHi = runHi;
+    t.lastDot = lastDot;
+    t.x0 = lx0;
+    t.x1 = lx1;
+    t.y0 = ly0;
+    t.y1 = ly1;
+}
+
+template <class Map> void LineView::drawMapped(LvCurve& curve, QPainter& painter, Map map)
+{
+    // Without a cache: continue from the points drawn before, with the view's bounds.
+    const int n = curve.points.size();
+    const int from = std::max(curve.drawn, 1);
+    if (from >= n) {
+        curve.drawn = n;
+        return;
+    }
+    LvDrawCache t;
+    t.count = from;
+    t.p1 = map(curve.points.at(from - 1));
+    t.in1 = t.p1.x() >= 0 && t.p1.x() < width() && t.p1.y() >= 0 && t.p1.y() < height();
+    traceCurve(curve.points, t, painter, map, false);
+    endDraw(t, painter);
     curve.drawn = n;
-    boundsValid = true;
-    bx0 = lx0;
-    bx1 = lx1;
-    if (ly0 <= ly1) {
-        boundsYValid = true;
-        by0 = ly0;
-        by1 = ly1;
-    }
 }

@@ -478,3 +478,33 @@ TEST(ScaleGraph_Paint, BarShowsTheWindowWithinTheRange)
     EXPECT_NE(img.pixel(15, 80), blue);
     EXPECT_EQ(img.pixel(2, 20), qRgb(255, 255, 224)); // left of the bar
 }
+
+TEST(LineView_Grid, YTickLabelsTellNeighbouringTicksApart)
+{
+    struct Case
+    {
+        const char* name;
+        QRectF window;
+        const char* unitY;
+    } cases[] = {{"narrow window far from zero", QRectF(0, 10.0, 10, 0.01), "-V"},
+                 {"narrow negative window", QRectF(0, -20.01, 10, 0.01), "-V"},
+                 {"large offset", QRectF(0, 123456.0, 10, 1.0), "-V"},
+                 {"around zero", QRectF(0, -1.0, 10, 2.0), "+V"},
+                 {"with a prefix", QRectF(0, 0.0, 10, 5000.0), "+V"}};
+    for (const Case& cs : cases) {
+        SCOPED_TRACE(cs.name);
+        LineView view(nullptr, false);
+        view.resize(300, 400);
+        view.show();
+        view.setWindow(cs.window, "+s", cs.unitY);
+        view.getPixmap();
+        const QStringList labels = view.getTickLabelsY();
+        ASSERT_GE(labels.size(), 3) << labels.join(' ').toStdString();
+        // Ticks are equidistant: neighbouring labels differ, and by the same amount.
+        const double step = labels.at(1).toDouble() - labels.at(0).toDouble();
+        EXPECT_GT(step, 0) << labels.join(' ').toStdString();
+        for (int i = 1; i < labels.size(); ++i)
+            EXPECT_NEAR(labels.at(i).toDouble() - labels.at(i - 1).toDouble(), step, step * 1e-6)
+                << labels.join(' ').toStdString();
+    }
+}
