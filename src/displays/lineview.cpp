@@ -311,14 +311,24 @@ void LineView::makeGrid()
 {
     const int W = width(), H = height();
     yTickLabels.clear();
-    if (!resetGridPixmaps())
+    // The grid lines depend on these only; when they are as before (a marker, colour of the markers or a repaint
+    // changed), the grid pixmap is kept and only the overlay is drawn again.
+    const GridKey key{size(), shownWindow, unitX, unitY, fixedYStep, yStepKept, background, gridColor, font().key()};
+    const bool keepGrid = gridKey.valid && gridKey == key && gridPix.size() == size();
+    if (!resetGridPixmaps(!keepGrid)) {
+        gridKey = GridKey();
         return;
+    }
+    gridKey = key;
+    gridKey.valid = true;
     const double x0 = shownWindow.x(), y0 = shownWindow.y(), w = shownWindow.width(), h = shownWindow.height();
 
     QString xLabel, yLabel;
     const Raster r = makeRaster(&xLabel, &yLabel);
 
-    QPainter gp(&gridPix);
+    QPainter gp;
+    if (!keepGrid)
+        gp.begin(&gridPix);
     QPainter op(&overlayPix);
     op.setFont(font());
 
@@ -334,7 +344,8 @@ void LineView::makeGrid()
             op.drawLine(px, 0, px, H - 1);
     }
 
-    configPainter(gp, 0, gridColor, Qt::DotLine, background);
+    if (gp.isActive())
+        configPainter(gp, 0, gridColor, Qt::DotLine, background);
     configPainter(op, 0, gridColor, Qt::DotLine, background);
 
     const QRect xUnitRect = calcTagPosition(xLabel, 10000, false);
@@ -348,7 +359,8 @@ void LineView::makeGrid()
             const QRect rect = calcTagPosition(text, px, false);
             if (rect.intersects(xUnitRect))
                 continue;
-            gp.drawLine(px, 0, px, H - 1);
+            if (gp.isActive())
+                gp.drawLine(px, 0, px, H - 1);
             op.drawText(rect, Qt::AlignCenter, text);
         }
     }
@@ -384,7 +396,8 @@ void LineView::makeGrid()
             const QRect rect = calcTagPosition(text, py, true);
             if (py + 1 + (rect.height() - 1) > H - 1 || rect.intersects(yUnitRect))
                 continue;
-            gp.drawLine(0, py, W - 1, py);
+            if (gp.isActive())
+                gp.drawLine(0, py, W - 1, py);
             op.drawText(rect, Qt::AlignCenter, text);
             yTickLabels.append(text);
         }
@@ -393,10 +406,12 @@ void LineView::makeGrid()
     showScaleSummary(r, xLabel, yLabel);
 }
 
-bool LineView::resetGridPixmaps()
+bool LineView::resetGridPixmaps(bool grid)
 {
-    gridPix = QPixmap(std::max(width(), 1), std::max(height(), 1));
-    gridPix.fill(background);
+    if (grid || gridPix.isNull()) {
+        gridPix = QPixmap(std::max(width(), 1), std::max(height(), 1));
+        gridPix.fill(background);
+    }
     overlayPix = QPixmap(gridPix.size());
     overlayPix.fill(Qt::transparent);
     return shownWindow.width() > 0 && shownWindow.height() > 0 && width() > 0 && height() > 0;
@@ -498,8 +513,8 @@ void LineView::drawCurveToDblBuf(LvCurve& curve, QPainter& painter)
     const QRectF& w = t.window;
     const bool sameWindow = w.x() == shownWindow.x() && w.y() == shownWindow.y() && w.width() == shownWindow.width() &&
                             w.height() == shownWindow.height();
-    const bool current = t.valid && t.stamp == curve.points.changeStamp() && sameWindow &&
-                         t.size == size() && t.stepMode == stepMode && t.pointMode == pointMode && t.count <= n;
+    const bool current = t.valid && t.stamp == curve.points.changeStamp() && sameWindow && t.size == size() &&
+                         t.stepMode == stepMode && t.pointMode == pointMode && t.count <= n;
     if (!current) {
         if (curve.drawn > 0) {
             // Only the new points are due, and they continue a picture drawn without this cache.
@@ -518,25 +533,43 @@ void LineView::drawCurveToDblBuf(LvCurve& curve, QPainter& painter)
     // A redraw from the grid paints everything kept; a continued one only what is new.
     const bool continued = curve.drawn > 0 && curve.drawn == t.count;
     t.paintedLines = continued ? t.lines.size() : 0;
+    t.paintedRuns = continued ? t.runs.size() : 0;
     t.paintedDots = continued ? t.dots.size() : 0;
     traceCurve(curve.points, t, painter, map, true);
     endDraw(t, painter);
     curve.drawn = n;
     // A curve that is one long zigzag across columns would keep a line per point: draw it afresh instead.
-    if (t.lines.size() + t.dots.size() > kMaxCachedOps)
+    if (t.lines.size() + t.runs.size() + t.dots.size() > kMaxCachedOps)
         curve.drawCache.reset();
+}
+
+void LineView::paintNew(LvDrawCache& t, QPainter& painter)
+{
+    if (t.lines.size() > t.paintedLines)
+        painter.drawLines(t.lines.constData() + t.paintedLines, t.lines.size() - t.paintedLines);
+    if (t.runs.size() > t.paintedRuns) {
+        // A cosmetic line is drawn pixel by pixel; a one-pixel-wide rectangle filled without outline covers the
+        // same pixels in one fill.
+        const QPen pen = painter.pen();
+        const QBrush brush = painter.brush();
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(pen.color());
+        painter.drawRects(t.runs.constData() + t.paintedRuns, t.runs.size() - t.paintedRuns);
+        painter.setPen(pen);
+        painter.setBrush(brush);
+    }
+    if (t.dots.size() > t.paintedDots)
+        painter.drawPoints(t.dots.constData() + t.paintedDots, t.dots.size() - t.paintedDots);
+    t.paintedLines = t.lines.size();
+    t.paintedRuns = t.runs.size();
+    t.paintedDots = t.dots.size();
 }
 
 void LineView::endDraw(LvDrawCache& t, QPainter& painter)
 {
-    if (t.lines.size() > t.paintedLines)
-        painter.drawLines(t.lines.constData() + t.paintedLines, t.lines.size() - t.paintedLines);
-    if (t.dots.size() > t.paintedDots)
-        painter.drawPoints(t.dots.constData() + t.paintedDots, t.dots.size() - t.paintedDots);
-    t.paintedLines = t.lines.size();
-    t.paintedDots = t.dots.size();
+    paintNew(t, painter);
     if (t.runOpen)
-        painter.drawLine(t.runCol, t.runLo, t.runCol, t.runHi);
+        painter.fillRect(QRect(QPoint(t.runCol, t.runLo), QPoint(t.runCol, t.runHi)), painter.pen().color());
     // dataBounds: x over all drawn points, y over those in the visible columns.
     if (t.x0 <= t.x1) {
         bx0 = boundsValid ? std::min(bx0, t.x0) : t.x0;

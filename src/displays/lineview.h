@@ -128,7 +128,7 @@ protected:
     void fullRefresh();
     /// Re-creates the grid (background) and overlay (transparent) pixmaps at the widget size; false when there is
     /// nothing to draw a grid for (no positive window or widget size).
-    bool resetGridPixmaps();
+    bool resetGridPixmaps(bool grid = true);
     /// The raster of the shown window with label divisors, and the axis labels (prefix and unit).
     Raster makeRaster(QString* xLabel, QString* yLabel);
     /// The scale summary in the status widget, if there is one.
@@ -141,10 +141,11 @@ protected:
     template <class Map> void drawMapped(LvCurve& curve, QPainter& painter, Map map);
     /// Maps the points from t.count on and appends their lines (or points) to `t`, handing them to the painter in
     /// batches. With `keep` the lines stay in `t` (a cache); without, they are dropped once painted.
-    template <class Map>
-    void traceCurve(const LvPoints& points, LvDrawCache& t, QPainter& painter, Map map, bool keep);
+    template <class Map> void traceCurve(const LvPoints& points, LvDrawCache& t, QPainter& painter, Map map, bool keep);
     /// Paints what `t` holds beyond what was painted, and its pending vertical run; merges its bounds into the view's.
     void endDraw(LvDrawCache& t, QPainter& painter);
+    /// Paints the lines, runs and points of `t` not painted yet.
+    static void paintNew(LvDrawCache& t, QPainter& painter);
     void resetBounds();
 
     QVector<LvCurve*> curves;
@@ -163,6 +164,26 @@ protected:
     SelectionMode selMode = SelNone;
     QRect selRect;
     QPixmap gridPix, overlayPix, bufferPix;
+    /// What the grid pixmap was drawn for.
+    struct GridKey
+    {
+        QSize size;
+        QRectF window;
+        QString unitX, unitY;
+        bool fixedYStep = false;
+        double yStepKept = 0;
+        QColor background, gridColor;
+        QString font;
+        bool valid = false;
+        bool operator==(const GridKey& o) const
+        {
+            return size == o.size && window.x() == o.window.x() && window.y() == o.window.y() &&
+                   window.width() == o.window.width() && window.height() == o.window.height() && unitX == o.unitX &&
+                   unitY == o.unitY && fixedYStep == o.fixedYStep && (!fixedYStep || yStepKept == o.yStepKept) &&
+                   background == o.background && gridColor == o.gridColor && font == o.font;
+        }
+    };
+    GridKey gridKey;
     QStringList yTickLabels;
     QTimer* resetTimer = nullptr;
     QTimer* paintTimer = nullptr;
@@ -182,8 +203,8 @@ inline int toPix(double v)
 
 } // namespace lineview_detail
 
-template <class Map> void LineView::traceCurve(const LvPoints& points, LvDrawCache& t, QPainter& painter, Map map,
-                                              bool keep)
+template <class Map>
+void LineView::traceCurve(const LvPoints& points, LvDrawCache& t, QPainter& painter, Map map, bool keep)
 {
     const int n = points.size();
     int i = t.count;
@@ -198,23 +219,16 @@ template <class Map> void LineView::traceCurve(const LvPoints& points, LvDrawCac
         i = 1;
     }
     // Hands finished lines and points to the painter in batches; without `keep` they are then dropped.
-    auto paint = [&](bool all) {
-        const int newLines = t.lines.size() - t.paintedLines, newDots = t.dots.size() - t.paintedDots;
-        if (newLines > 0 && (all || newLines >= 4096)) {
-            painter.drawLines(t.lines.constData() + t.paintedLines, newLines);
-            t.paintedLines = t.lines.size();
-            if (!keep) {
-                t.lines.clear();
-                t.paintedLines = 0;
-            }
-        }
-        if (newDots > 0 && (all || newDots >= 4096)) {
-            painter.drawPoints(t.dots.constData() + t.paintedDots, newDots);
-            t.paintedDots = t.dots.size();
-            if (!keep) {
-                t.dots.clear();
-                t.paintedDots = 0;
-            }
+    auto paint = [&] {
+        if (t.lines.size() - t.paintedLines < 4096 && t.runs.size() - t.paintedRuns < 4096 &&
+            t.dots.size() - t.paintedDots < 4096)
+            return;
+        paintNew(t, painter);
+        if (!keep) {
+            t.lines.clear();
+            t.runs.clear();
+            t.dots.clear();
+            t.paintedLines = t.paintedRuns = t.paintedDots = 0;
         }
     };
 
@@ -228,7 +242,7 @@ template <class Map> void LineView::traceCurve(const LvPoints& points, LvDrawCac
     double lx0 = t.x0, lx1 = t.x1, ly0 = t.y0, ly1 = t.y1;
     auto flush = [&] {
         if (runOpen)
-            t.lines.append(QLine(runCol, runLo, runCol, runHi));
+            t.runs.append(QRect(QPoint(runCol, runLo), QPoint(runCol, runHi)));
         runOpen = false;
     };
     const bool steps = stepMode, dotsOnly = pointMode;
@@ -275,7 +289,7 @@ template <class Map> void LineView::traceCurve(const LvPoints& points, LvDrawCac
         p1 = p2;
         in1 = in2;
         if (Q_UNLIKELY((i & 0xffff) == 0))
-            paint(false);
+            paint();
     }
     t.count = n;
     t.p1 = p1;

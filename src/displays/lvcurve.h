@@ -5,6 +5,7 @@
 #include <QLine>
 #include <QPoint>
 #include <QPointF>
+#include <QRect>
 #include <QRectF>
 #include <QSize>
 #include <QVector>
@@ -87,22 +88,21 @@ struct LvDrawCache
     QSize size;
     bool stepMode = false, pointMode = false;
 
-    int count = 0;         // points consumed
-    QVector<QLine> lines;  // in drawing order
-    QVector<QPoint> dots;  // point mode
-    int paintedLines = 0;  // lines and dots already handed to a painter during the present draw
+    int count = 0;        // points consumed
+    QVector<QLine> lines; // segments across columns
+    QVector<QRect> runs;  // vertical runs: one pixel wide, filled (the same pixels as a line, far cheaper)
+    QVector<QPoint> dots; // point mode
+    int paintedLines = 0; // lines, runs and dots already handed to a painter during the present draw
+    int paintedRuns = 0;
     int paintedDots = 0;
-    QPoint p1;             // the last consumed point, mapped
+    QPoint p1; // the last consumed point, mapped
     bool in1 = false;
-    bool runOpen = false;  // a vertical run in column runCol from runLo to runHi, not yet in `lines`
+    bool runOpen = false; // a vertical run in column runCol from runLo to runHi, not yet in `lines`
     int runCol = 0, runLo = 0, runHi = 0;
     QPoint lastDot{-(1 << 30), -(1 << 30)};
     double x0 = inf, x1 = -inf, y0 = inf, y1 = -inf; // bounds: x of every point, y of those in the columns
 
-    void clear()
-    {
-        *this = LvDrawCache();
-    }
+    void clear() { *this = LvDrawCache(); }
 };
 
 /// Holds a curve's draw cache; a copy of the curve starts without one (it is redrawn when drawn at all).
@@ -135,7 +135,7 @@ public:
 
     LvPoints points;
     QColor color;
-    int drawn = 0; // points already drawn into the view's double buffer
+    int drawn = 0;             // points already drawn into the view's double buffer
     LvDrawCacheSlot drawCache; // kept by the view that draws the curve
 
     /// Y extent of the points from the second on whose x lies in [r.x, r.x + r.width], as (r.x, minY, r.width,
