@@ -411,6 +411,7 @@ bool LineView::resetGridPixmaps(bool grid)
     if (grid || gridPix.isNull()) {
         gridPix = QPixmap(std::max(width(), 1), std::max(height(), 1));
         gridPix.fill(background);
+        ++gridGeneration;
     }
     overlayPix = QPixmap(gridPix.size());
     overlayPix.fill(Qt::transparent);
@@ -467,13 +468,16 @@ void LineView::drawToDblBuf()
     int total = 0;
     for (const LvCurve* c : qAsConst(curves))
         total += c->points.size();
+    bool fromGrid = false;
     if (!bufferValid || (!continueDrawing && total > 0)) {
-        bufferPix = gridPix;
-        for (LvCurve* c : qAsConst(curves))
-            c->drawn = 0;
+        const bool reuse = plainUsable();
+        bufferPix = reuse ? plainPix : gridPix;
+        for (int k = 0; k < curves.size(); ++k)
+            curves[k]->drawn = reuse ? plainCurves.at(k).count : 0;
         resetBounds();
         continueDrawing = true;
         bufferValid = true;
+        fromGrid = true;
     }
     {
         QPainter p(&bufferPix);
@@ -501,8 +505,63 @@ void LineView::drawToDblBuf()
                     c->drawn = avg.drawn;
             }
         }
-        p.drawPixmap(0, 0, overlayPix);
     }
+    // Keep the picture without the overlay when it was drawn from the grid and every curve from its cache.
+    if (fromGrid) {
+        plainValid = !avgMode;
+        plainCurves.clear();
+        for (const LvCurve* c : qAsConst(curves)) {
+            LvDrawCache* t = c->drawCache.peek();
+            if (!plainValid || !t || !cacheCurrent(*c) || t->count != c->points.size()) {
+                plainValid = false;
+                break;
+            }
+            t->markCount = t->count;
+            t->markLines = t->lines.size();
+            t->markRuns = t->runs.size();
+            t->markDots = t->dots.size();
+            plainCurves.append(KeptCurve{c, c->color.rgba(), t->count});
+        }
+        if (plainValid) {
+            plainPix = bufferPix;
+            plainGeneration = gridGeneration;
+        } else {
+            plainPix = QPixmap();
+            plainCurves.clear();
+        }
+    }
+    QPainter p(&bufferPix);
+    p.drawPixmap(0, 0, overlayPix);
+}
+
+bool LineView::cacheCurrent(const LvCurve& curve) const
+{
+    const LvDrawCache* t = curve.drawCache.peek();
+    if (!t || !t->valid)
+        return false;
+    const QRectF& w = t->window;
+    const bool sameWindow = w.x() == shownWindow.x() && w.y() == shownWindow.y() && w.width() == shownWindow.width() &&
+                            w.height() == shownWindow.height();
+    return t->stamp == curve.points.changeStamp() && sameWindow && t->size == size() && t->stepMode == stepMode &&
+           t->pointMode == pointMode && t->count <= curve.points.size();
+}
+
+bool LineView::plainUsable() const
+{
+    if (!plainValid || avgMode || plainGeneration != gridGeneration || plainPix.size() != gridPix.size() ||
+        plainCurves.size() != curves.size())
+        return false;
+    for (int k = 0; k < curves.size(); ++k) {
+        const LvCurve* c = curves.at(k);
+        const KeptCurve& kept = plainCurves.at(k);
+        const LvDrawCache* t = c->drawCache.peek();
+        if (kept.curve != c || kept.color != c->color.rgba() || !cacheCurrent(*c) || t->markCount != kept.count)
+            return false;
+        // New points in an earlier curve would be drawn over the later ones.
+        if (c->points.size() != kept.count && k != curves.size() - 1)
+            return false;
+    }
+    return true;
 }
 
 void LineView::drawCurveToDblBuf(LvCurve& curve, QPainter& painter)
@@ -510,12 +569,7 @@ void LineView::drawCurveToDblBuf(LvCurve& curve, QPainter& painter)
     const CartesianMap map(shownWindow, width(), height());
     LvDrawCache& t = curve.drawCache.get();
     const int n = curve.points.size();
-    const QRectF& w = t.window;
-    const bool sameWindow = w.x() == shownWindow.x() && w.y() == shownWindow.y() && w.width() == shownWindow.width() &&
-                            w.height() == shownWindow.height();
-    const bool current = t.valid && t.stamp == curve.points.changeStamp() && sameWindow && t.size == size() &&
-                         t.stepMode == stepMode && t.pointMode == pointMode && t.count <= n;
-    if (!current) {
+    if (!cacheCurrent(curve)) {
         if (curve.drawn > 0) {
             // Only the new points are due, and they continue a picture drawn without this cache.
             curve.drawCache.reset();
@@ -531,10 +585,12 @@ void LineView::drawCurveToDblBuf(LvCurve& curve, QPainter& painter)
         t.pointMode = pointMode;
     }
     // A redraw from the grid paints everything kept; a continued one only what is new.
+    // (or, drawn on the kept picture, what came after it).
     const bool continued = curve.drawn > 0 && curve.drawn == t.count;
-    t.paintedLines = continued ? t.lines.size() : 0;
-    t.paintedRuns = continued ? t.runs.size() : 0;
-    t.paintedDots = continued ? t.dots.size() : 0;
+    const bool resumed = !continued && curve.drawn > 0 && curve.drawn == t.markCount;
+    t.paintedLines = continued ? t.lines.size() : resumed ? t.markLines : 0;
+    t.paintedRuns = continued ? t.runs.size() : resumed ? t.markRuns : 0;
+    t.paintedDots = continued ? t.dots.size() : resumed ? t.markDots : 0;
     traceCurve(curve.points, t, painter, map, true);
     endDraw(t, painter);
     curve.drawn = n;

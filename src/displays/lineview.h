@@ -184,6 +184,23 @@ protected:
         }
     };
     GridKey gridKey;
+    quint64 gridGeneration = 0; // counts the times gridPix was drawn
+    // The picture of grid and curves without the overlay, as of the last redraw from the grid: a redraw with no new
+    // points starts from it, one with new points in the last curve draws just those.
+    struct KeptCurve
+    {
+        const LvCurve* curve;
+        QRgb color;
+        int count;
+    };
+    QPixmap plainPix;
+    QVector<KeptCurve> plainCurves;
+    quint64 plainGeneration = 0;
+    bool plainValid = false;
+    /// True when `curve`'s draw cache was made for the present window, size, mode and points.
+    bool cacheCurrent(const LvCurve& curve) const;
+    /// True when the kept picture holds every curve as it is (new points only in the last one).
+    bool plainUsable() const;
     QStringList yTickLabels;
     QTimer* resetTimer = nullptr;
     QTimer* paintTimer = nullptr;

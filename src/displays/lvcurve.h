@@ -88,7 +88,9 @@ struct LvDrawCache
     QSize size;
     bool stepMode = false, pointMode = false;
 
-    int count = 0;        // points consumed
+    int count = 0; // points consumed
+    // What the view's kept picture of grid and curves holds of this curve: points and list sizes.
+    int markCount = -1, markLines = 0, markRuns = 0, markDots = 0;
     QVector<QLine> lines; // segments across columns
     QVector<QRect> runs;  // vertical runs: one pixel wide, filled (the same pixels as a line, far cheaper)
     QVector<QPoint> dots; // point mode
@@ -123,6 +125,7 @@ public:
         return *cache;
     }
     void reset() { cache.reset(); }
+    LvDrawCache* peek() const { return cache.get(); }
 
 private:
     std::unique_ptr<LvDrawCache> cache;
