@@ -272,7 +272,12 @@ void LineView::traceCurve(const LvPoints& points, LvDrawCache& t, QPainter& pain
         ly0 = std::min(ly0, column ? y : inf);
         ly1 = std::max(ly1, column ? y : -inf);
         const bool in2 = column && unsigned(p2.y()) < unsigned(H);
-        if (!in1 && !in2) {
+        if (runOpen && p2.x() == runCol && p1.x() == runCol && (in1 || in2)) {
+            // The common case of a dense curve: one more point in the column of the open run, whose range already
+            // holds the previous point.
+            runLo = std::min(runLo, p2.y());
+            runHi = std::max(runHi, p2.y());
+        } else if (!in1 && !in2) {
             flush();
         } else if (dotsOnly) {
             if (p2 != lastDot) {
