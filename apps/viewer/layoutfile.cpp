@@ -470,6 +470,10 @@ public:
             return false;
         if (pages.isEmpty())
             return fail(QStringLiteral("pages"), QStringLiteral("the layout has no pages"));
+        if (pages.size() > LayoutFile::maxPages)
+            return fail(QStringLiteral("pages"), QStringLiteral("%1 pages are more than the %2 a layout may have")
+                                                     .arg(pages.size())
+                                                     .arg(LayoutFile::maxPages));
         const QStringList types = LayoutFile::knownTypes();
         QSet<QString> names;
         for (int i = 0; i < pages.size(); ++i) {

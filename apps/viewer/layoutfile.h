@@ -75,6 +75,8 @@ class LayoutFile
 public:
     /// Largest channel count a layout may ask for (each channel owns a frame buffer).
     static constexpr int maxChannels = 1024;
+    /// Largest number of pages a layout may have: far beyond any laboratory's, small enough to start in seconds.
+    static constexpr int maxPages = 10000;
 
     /// Parses `json`; `source` names the file in messages. On failure `*error` says where and what, and `*layout`
     /// is left unchanged.

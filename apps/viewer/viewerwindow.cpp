@@ -235,6 +235,13 @@ void ViewerWindow::teardown()
 
 bool ViewerWindow::loadLayout(const ViewerLayout& layout, QString* error)
 {
+    if (layout.pages.size() > LayoutFile::maxPages) {
+        if (error)
+            *error = QStringLiteral("pages: %1 pages are more than the %2 a layout may have")
+                         .arg(layout.pages.size())
+                         .arg(LayoutFile::maxPages);
+        return false;
+    }
     // Build the new pages beside the old ones, so that a failure leaves the running layout untouched.
     const HostPrefs oldPrefs = prefs;
     prefs = layout.prefs;

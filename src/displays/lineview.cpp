@@ -77,6 +77,8 @@ struct CartesianMap
 
 // Tick loops stop after this many ticks, whatever the step (guards against a step lost in rounding).
 constexpr int kMaxTicks = 4096;
+// A curve's draw cache is dropped beyond this many lines (16 bytes each).
+constexpr int kMaxCachedOps = 1 << 21;
 
 } // namespace
 
@@ -308,14 +310,25 @@ void LineView::configPainter(QPainter& painter, int width, QColor color, Qt::Pen
 void LineView::makeGrid()
 {
     const int W = width(), H = height();
-    if (!resetGridPixmaps())
+    yTickLabels.clear();
+    // The grid lines depend on these only; when they are as before (a marker, colour of the markers or a repaint
+    // changed), the grid pixmap is kept and only the overlay is drawn again.
+    const GridKey key{size(), shownWindow, unitX, unitY, fixedYStep, yStepKept, background, gridColor, font().key()};
+    const bool keepGrid = gridKey.valid && gridKey == key && gridPix.size() == size();
+    if (!resetGridPixmaps(!keepGrid)) {
+        gridKey = GridKey();
         return;
+    }
+    gridKey = key;
+    gridKey.valid = true;
     const double x0 = shownWindow.x(), y0 = shownWindow.y(), w = shownWindow.width(), h = shownWindow.height();
 
     QString xLabel, yLabel;
     const Raster r = makeRaster(&xLabel, &yLabel);
 
-    QPainter gp(&gridPix);
+    QPainter gp;
+    if (!keepGrid)
+        gp.begin(&gridPix);
     QPainter op(&overlayPix);
     op.setFont(font());
 
@@ -331,7 +344,8 @@ void LineView::makeGrid()
             op.drawLine(px, 0, px, H - 1);
     }
 
-    configPainter(gp, 0, gridColor, Qt::DotLine, background);
+    if (gp.isActive())
+        configPainter(gp, 0, gridColor, Qt::DotLine, background);
     configPainter(op, 0, gridColor, Qt::DotLine, background);
 
     const QRect xUnitRect = calcTagPosition(xLabel, 10000, false);
@@ -345,7 +359,8 @@ void LineView::makeGrid()
             const QRect rect = calcTagPosition(text, px, false);
             if (rect.intersects(xUnitRect))
                 continue;
-            gp.drawLine(px, 0, px, H - 1);
+            if (gp.isActive())
+                gp.drawLine(px, 0, px, H - 1);
             op.drawText(rect, Qt::AlignCenter, text);
         }
     }
@@ -353,9 +368,18 @@ void LineView::makeGrid()
     const QRect yUnitRect = calcTagPosition(yLabel, -1, true);
     op.drawText(yUnitRect, Qt::AlignCenter, yLabel);
     if (r.yStep > 0) {
-        const int digits = algoDigits((y0 + h) / r.yFactor, r.yStep / r.yFactor);
+        QVector<double> ticks;
         double y = r.yStart;
-        for (int k = 0; y < y0 + h && k < kMaxTicks; ++k, y = r.yStart + k * r.yStep) {
+        for (int k = 0; y < y0 + h && k < kMaxTicks; ++k, y = r.yStart + k * r.yStep)
+            ticks.append(y);
+        // Enough digits to tell two neighbouring ticks apart, taken where the labels are largest: a window of
+        // 10.000 ... 10.010 needs "10.002", "10.004", not "10" for each of them.
+        double a = ticks.isEmpty() ? r.yStart : ticks.first();
+        if (!ticks.isEmpty() && std::fabs(ticks.last()) > std::fabs(a))
+            a = ticks.last();
+        const double b = a + (a >= 0 ? -r.yStep : r.yStep);
+        const int digits = algoDigits(a / r.yFactor, b / r.yFactor);
+        for (double y : qAsConst(ticks)) {
             const int py = (H - 1) - toPix(H * (y - y0) / h);
             double value = 0.0;
             int precision = digits;
@@ -368,22 +392,27 @@ void LineView::makeGrid()
                     precision += p;
                 }
             }
-            const QString text = QString::number(value, 'g', precision);
+            const QString text = QString::number(value, 'g', qMin(precision, 17));
             const QRect rect = calcTagPosition(text, py, true);
             if (py + 1 + (rect.height() - 1) > H - 1 || rect.intersects(yUnitRect))
                 continue;
-            gp.drawLine(0, py, W - 1, py);
+            if (gp.isActive())
+                gp.drawLine(0, py, W - 1, py);
             op.drawText(rect, Qt::AlignCenter, text);
+            yTickLabels.append(text);
         }
     }
 
     showScaleSummary(r, xLabel, yLabel);
 }
 
-bool LineView::resetGridPixmaps()
+bool LineView::resetGridPixmaps(bool grid)
 {
-    gridPix = QPixmap(std::max(width(), 1), std::max(height(), 1));
-    gridPix.fill(background);
+    if (grid || gridPix.isNull()) {
+        gridPix = QPixmap(std::max(width(), 1), std::max(height(), 1));
+        gridPix.fill(background);
+        ++gridGeneration;
+    }
     overlayPix = QPixmap(gridPix.size());
     overlayPix.fill(Qt::transparent);
     return shownWindow.width() > 0 && shownWindow.height() > 0 && width() > 0 && height() > 0;
@@ -439,13 +468,16 @@ void LineView::drawToDblBuf()
     int total = 0;
     for (const LvCurve* c : qAsConst(curves))
         total += c->points.size();
+    bool fromGrid = false;
     if (!bufferValid || (!continueDrawing && total > 0)) {
-        bufferPix = gridPix;
-        for (LvCurve* c : qAsConst(curves))
-            c->drawn = 0;
+        const bool reuse = plainUsable();
+        bufferPix = reuse ? plainPix : gridPix;
+        for (int k = 0; k < curves.size(); ++k)
+            curves[k]->drawn = reuse ? plainCurves.at(k).count : 0;
         resetBounds();
         continueDrawing = true;
         bufferValid = true;
+        fromGrid = true;
     }
     {
         QPainter p(&bufferPix);
@@ -473,13 +505,138 @@ void LineView::drawToDblBuf()
                     c->drawn = avg.drawn;
             }
         }
-        p.drawPixmap(0, 0, overlayPix);
     }
+    // Keep the picture without the overlay when it was drawn from the grid and every curve from its cache.
+    if (fromGrid) {
+        plainValid = !avgMode;
+        plainCurves.clear();
+        for (const LvCurve* c : qAsConst(curves)) {
+            LvDrawCache* t = c->drawCache.peek();
+            if (!plainValid || !t || !cacheCurrent(*c) || t->count != c->points.size()) {
+                plainValid = false;
+                break;
+            }
+            t->markCount = t->count;
+            t->markLines = t->lines.size();
+            t->markRuns = t->runs.size();
+            t->markDots = t->dots.size();
+            plainCurves.append(KeptCurve{c, c->color.rgba(), t->count});
+        }
+        if (plainValid) {
+            plainPix = bufferPix;
+            plainGeneration = gridGeneration;
+        } else {
+            plainPix = QPixmap();
+            plainCurves.clear();
+        }
+    }
+    QPainter p(&bufferPix);
+    p.drawPixmap(0, 0, overlayPix);
+}
+
+bool LineView::cacheCurrent(const LvCurve& curve) const
+{
+    const LvDrawCache* t = curve.drawCache.peek();
+    if (!t || !t->valid)
+        return false;
+    const QRectF& w = t->window;
+    const bool sameWindow = w.x() == shownWindow.x() && w.y() == shownWindow.y() && w.width() == shownWindow.width() &&
+                            w.height() == shownWindow.height();
+    return t->stamp == curve.points.changeStamp() && sameWindow && t->size == size() && t->stepMode == stepMode &&
+           t->pointMode == pointMode && t->count <= curve.points.size();
+}
+
+bool LineView::plainUsable() const
+{
+    if (!plainValid || avgMode || plainGeneration != gridGeneration || plainPix.size() != gridPix.size() ||
+        plainCurves.size() != curves.size())
+        return false;
+    for (int k = 0; k < curves.size(); ++k) {
+        const LvCurve* c = curves.at(k);
+        const KeptCurve& kept = plainCurves.at(k);
+        const LvDrawCache* t = c->drawCache.peek();
+        if (kept.curve != c || kept.color != c->color.rgba() || !cacheCurrent(*c) || t->markCount != kept.count)
+            return false;
+        // New points in an earlier curve would be drawn over the later ones.
+        if (c->points.size() != kept.count && k != curves.size() - 1)
+            return false;
+    }
+    return true;
 }
 
 void LineView::drawCurveToDblBuf(LvCurve& curve, QPainter& painter)
 {
-    drawMapped(curve, painter, CartesianMap(shownWindow, width(), height()));
+    const CartesianMap map(shownWindow, width(), height());
+    LvDrawCache& t = curve.drawCache.get();
+    const int n = curve.points.size();
+    if (!cacheCurrent(curve)) {
+        if (curve.drawn > 0) {
+            // Only the new points are due, and they continue a picture drawn without this cache.
+            curve.drawCache.reset();
+            drawMapped(curve, painter, map);
+            return;
+        }
+        t.clear();
+        t.valid = true;
+        t.stamp = curve.points.changeStamp();
+        t.window = shownWindow;
+        t.size = size();
+        t.stepMode = stepMode;
+        t.pointMode = pointMode;
+    }
+    // A redraw from the grid paints everything kept; a continued one only what is new.
+    // (or, drawn on the kept picture, what came after it).
+    const bool continued = curve.drawn > 0 && curve.drawn == t.count;
+    const bool resumed = !continued && curve.drawn > 0 && curve.drawn == t.markCount;
+    t.paintedLines = continued ? t.lines.size() : resumed ? t.markLines : 0;
+    t.paintedRuns = continued ? t.runs.size() : resumed ? t.markRuns : 0;
+    t.paintedDots = continued ? t.dots.size() : resumed ? t.markDots : 0;
+    traceCurve(curve.points, t, painter, map, true);
+    endDraw(t, painter);
+    curve.drawn = n;
+    // A curve that is one long zigzag across columns would keep a line per point: draw it afresh instead.
+    if (t.lines.size() + t.runs.size() + t.dots.size() > kMaxCachedOps)
+        curve.drawCache.reset();
+}
+
+void LineView::paintNew(LvDrawCache& t, QPainter& painter)
+{
+    if (t.lines.size() > t.paintedLines)
+        painter.drawLines(t.lines.constData() + t.paintedLines, t.lines.size() - t.paintedLines);
+    if (t.runs.size() > t.paintedRuns) {
+        // A cosmetic line is drawn pixel by pixel; a one-pixel-wide rectangle filled without outline covers the
+        // same pixels in one fill.
+        const QPen pen = painter.pen();
+        const QBrush brush = painter.brush();
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(pen.color());
+        painter.drawRects(t.runs.constData() + t.paintedRuns, t.runs.size() - t.paintedRuns);
+        painter.setPen(pen);
+        painter.setBrush(brush);
+    }
+    if (t.dots.size() > t.paintedDots)
+        painter.drawPoints(t.dots.constData() + t.paintedDots, t.dots.size() - t.paintedDots);
+    t.paintedLines = t.lines.size();
+    t.paintedRuns = t.runs.size();
+    t.paintedDots = t.dots.size();
+}
+
+void LineView::endDraw(LvDrawCache& t, QPainter& painter)
+{
+    paintNew(t, painter);
+    if (t.runOpen)
+        painter.fillRect(QRect(QPoint(t.runCol, t.runLo), QPoint(t.runCol, t.runHi)), painter.pen().color());
+    // dataBounds: x over all drawn points, y over those in the visible columns.
+    if (t.x0 <= t.x1) {
+        bx0 = boundsValid ? std::min(bx0, t.x0) : t.x0;
+        bx1 = boundsValid ? std::max(bx1, t.x1) : t.x1;
+        boundsValid = true;
+    }
+    if (t.y0 <= t.y1) {
+        by0 = boundsYValid ? std::min(by0, t.y0) : t.y0;
+        by1 = boundsYValid ? std::max(by1, t.y1) : t.y1;
+        boundsYValid = true;
+    }
 }
 
 void LineView::scrollTo(double x)

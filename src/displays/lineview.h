@@ -18,6 +18,7 @@
 #include <QPixmap>
 #include <QRectF>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 #include <QWidget>
 
@@ -95,6 +96,8 @@ public:
     bool isPaintBlocked() const { return paintBlocked; }
     bool isResetBlocked() const { return resetBlocked; }
     bool isGridValid() const { return gridValid; }
+    /// The Y tick labels drawn at the last grid rebuild, bottom to top.
+    const QStringList& getTickLabelsY() const { return yTickLabels; }
     /// Scrolls the window to start at `x` without drawing: the grid is rebuilt and all curves redrawn at the next
     /// paint.
     void scrollTo(double x);
@@ -125,7 +128,7 @@ protected:
     void fullRefresh();
     /// Re-creates the grid (background) and overlay (transparent) pixmaps at the widget size; false when there is
     /// nothing to draw a grid for (no positive window or widget size).
-    bool resetGridPixmaps();
+    bool resetGridPixmaps(bool grid = true);
     /// The raster of the shown window with label divisors, and the axis labels (prefix and unit).
     Raster makeRaster(QString* xLabel, QString* yLabel);
     /// The scale summary in the status widget, if there is one.
@@ -136,6 +139,13 @@ protected:
     /// are merged into one vertical line from the smallest to the largest pixel they reach, which gives the same
     /// picture as drawing each of them, so a curve of a million points costs about one line per column.
     template <class Map> void drawMapped(LvCurve& curve, QPainter& painter, Map map);
+    /// Maps the points from t.count on and appends their lines (or points) to `t`, handing them to the painter in
+    /// batches. With `keep` the lines stay in `t` (a cache); without, they are dropped once painted.
+    template <class Map> void traceCurve(const LvPoints& points, LvDrawCache& t, QPainter& painter, Map map, bool keep);
+    /// Paints what `t` holds beyond what was painted, and its pending vertical run; merges its bounds into the view's.
+    void endDraw(LvDrawCache& t, QPainter& painter);
+    /// Paints the lines, runs and points of `t` not painted yet.
+    static void paintNew(LvDrawCache& t, QPainter& painter);
     void resetBounds();
 
     QVector<LvCurve*> curves;
@@ -154,6 +164,44 @@ protected:
     SelectionMode selMode = SelNone;
     QRect selRect;
     QPixmap gridPix, overlayPix, bufferPix;
+    /// What the grid pixmap was drawn for.
+    struct GridKey
+    {
+        QSize size;
+        QRectF window;
+        QString unitX, unitY;
+        bool fixedYStep = false;
+        double yStepKept = 0;
+        QColor background, gridColor;
+        QString font;
+        bool valid = false;
+        bool operator==(const GridKey& o) const
+        {
+            return size == o.size && window.x() == o.window.x() && window.y() == o.window.y() &&
+                   window.width() == o.window.width() && window.height() == o.window.height() && unitX == o.unitX &&
+                   unitY == o.unitY && fixedYStep == o.fixedYStep && (!fixedYStep || yStepKept == o.yStepKept) &&
+                   background == o.background && gridColor == o.gridColor && font == o.font;
+        }
+    };
+    GridKey gridKey;
+    quint64 gridGeneration = 0; // counts the times gridPix was drawn
+    // The picture of grid and curves without the overlay, as of the last redraw from the grid: a redraw with no new
+    // points starts from it, one with new points in the last curve draws just those.
+    struct KeptCurve
+    {
+        const LvCurve* curve;
+        QRgb color;
+        int count;
+    };
+    QPixmap plainPix;
+    QVector<KeptCurve> plainCurves;
+    quint64 plainGeneration = 0;
+    bool plainValid = false;
+    /// True when `curve`'s draw cache was made for the present window, size, mode and points.
+    bool cacheCurrent(const LvCurve& curve) const;
+    /// True when the kept picture holds every curve as it is (new points only in the last one).
+    bool plainUsable() const;
+    QStringList yTickLabels;
     QTimer* resetTimer = nullptr;
     QTimer* paintTimer = nullptr;
 };
@@ -172,36 +220,49 @@ inline int toPix(double v)
 
 } // namespace lineview_detail
 
-template <class Map> void LineView::drawMapped(LvCurve& curve, QPainter& painter, Map map)
+template <class Map>
+void LineView::traceCurve(const LvPoints& points, LvDrawCache& t, QPainter& painter, Map map, bool keep)
 {
-    const int n = curve.points.size();
-    int i = std::max(curve.drawn, 1);
-    if (i >= n) {
-        curve.drawn = n;
+    const int n = points.size();
+    int i = t.count;
+    if (i >= n)
         return;
-    }
     const int W = width(), H = height();
-    const QPointF* pts = curve.points.constData();
+    const QPointF* pts = points.constData();
     auto inside = [W, H](const QPoint& q) { return q.x() >= 0 && q.x() < W && q.y() >= 0 && q.y() < H; };
+    if (i == 0) {
+        t.p1 = map(pts[0]);
+        t.in1 = inside(t.p1);
+        i = 1;
+    }
+    // Hands finished lines and points to the painter in batches; without `keep` they are then dropped.
+    auto paint = [&] {
+        if (t.lines.size() - t.paintedLines < 4096 && t.runs.size() - t.paintedRuns < 4096 &&
+            t.dots.size() - t.paintedDots < 4096)
+            return;
+        paintNew(t, painter);
+        if (!keep) {
+            t.lines.clear();
+            t.runs.clear();
+            t.dots.clear();
+            t.paintedLines = t.paintedRuns = t.paintedDots = 0;
+        }
+    };
 
-    // A pending vertical run in column runCol, from pixel row runLo to runHi.
-    bool runOpen = false;
-    int runCol = 0, runLo = 0, runHi = 0;
+    // The state in locals: the loop runs once per point.
+    QPoint p1 = t.p1;
+    bool in1 = t.in1;
+    bool runOpen = t.runOpen;
+    int runCol = t.runCol, runLo = t.runLo, runHi = t.runHi;
+    QPoint lastDot = t.lastDot;
+    constexpr double inf = LvDrawCache::inf;
+    double lx0 = t.x0, lx1 = t.x1, ly0 = t.y0, ly1 = t.y1;
     auto flush = [&] {
         if (runOpen)
-            painter.drawLine(runCol, runLo, runCol, runHi);
+            t.runs.append(QRect(QPoint(runCol, runLo), QPoint(runCol, runHi)));
         runOpen = false;
     };
-    QVector<QPoint> dots;
-    QPoint lastDot(-(1 << 30), -(1 << 30));
-
-    // dataBounds in locals (min/max without branches); y only for points in the visible columns.
-    constexpr double inf = std::numeric_limits<double>::infinity();
-    double lx0 = boundsValid ? bx0 : inf, lx1 = boundsValid ? bx1 : -inf;
-    double ly0 = boundsYValid ? by0 : inf, ly1 = boundsYValid ? by1 : -inf;
-
-    QPoint p1 = map(pts[i - 1]);
-    bool in1 = inside(p1);
+    const bool steps = stepMode, dotsOnly = pointMode;
     for (; i < n; ++i) {
         const QPoint p2 = map(pts[i]);
         const double x = pts[i].x(), y = pts[i].y();
@@ -210,20 +271,21 @@ template <class Map> void LineView::drawMapped(LvCurve& curve, QPainter& painter
         const bool column = unsigned(p2.x()) < unsigned(W);
         ly0 = std::min(ly0, column ? y : inf);
         ly1 = std::max(ly1, column ? y : -inf);
-        const bool in2 = inside(p2);
-        if (!in1 && !in2) {
+        const bool in2 = column && unsigned(p2.y()) < unsigned(H);
+        if (runOpen && p2.x() == runCol && p1.x() == runCol && (in1 || in2)) {
+            // The common case of a dense curve: one more point in the column of the open run, whose range already
+            // holds the previous point.
+            runLo = std::min(runLo, p2.y());
+            runHi = std::max(runHi, p2.y());
+        } else if (!in1 && !in2) {
             flush();
-        } else if (pointMode) {
+        } else if (dotsOnly) {
             if (p2 != lastDot) {
-                dots.append(p2);
+                t.dots.append(p2);
                 lastDot = p2;
-                if (dots.size() >= 4096) {
-                    painter.drawPoints(dots.constData(), dots.size());
-                    dots.clear();
-                }
             }
         } else if (p1.x() == p2.x()) {
-            // A step segment within one column is the same vertical line.
+            // Segments within one column are one vertical line from the lowest to the highest pixel they reach.
             const int lo = std::min(p1.y(), p2.y()), hi = std::max(p1.y(), p2.y());
             if (runOpen && runCol == p1.x()) {
                 runLo = std::min(runLo, lo);
@@ -237,28 +299,48 @@ template <class Map> void LineView::drawMapped(LvCurve& curve, QPainter& painter
             }
         } else {
             flush();
-            if (stepMode) {
+            if (steps) {
                 const int m = (p1.x() + p2.x()) / 2;
-                painter.drawLine(p1, QPoint(m, p1.y()));
-                painter.drawLine(QPoint(m, p1.y()), QPoint(m, p2.y()));
-                painter.drawLine(QPoint(m, p2.y()), p2);
+                t.lines.append(QLine(p1, QPoint(m, p1.y())));
+                t.lines.append(QLine(QPoint(m, p1.y()), QPoint(m, p2.y())));
+                t.lines.append(QLine(QPoint(m, p2.y()), p2));
             } else {
-                painter.drawLine(p1, p2);
+                t.lines.append(QLine(p1, p2));
             }
         }
         p1 = p2;
         in1 = in2;
+        if (Q_UNLIKELY((i & 0xffff) == 0))
+            paint();
     }
-    flush();
-    if (!dots.isEmpty())
-        painter.drawPoints(dots.constData(), dots.size());
+    t.count = n;
+    t.p1 = p1;
+    t.in1 = in1;
+    t.runOpen = runOpen;
+    t.runCol = runCol;
+    t.runLo = runLo;
+    t.runHi = runHi;
+    t.lastDot = lastDot;
+    t.x0 = lx0;
+    t.x1 = lx1;
+    t.y0 = ly0;
+    t.y1 = ly1;
+}
+
+template <class Map> void LineView::drawMapped(LvCurve& curve, QPainter& painter, Map map)
+{
+    // Without a cache: continue from the points drawn before, with the view's bounds.
+    const int n = curve.points.size();
+    const int from = std::max(curve.drawn, 1);
+    if (from >= n) {
+        curve.drawn = n;
+        return;
+    }
+    LvDrawCache t;
+    t.count = from;
+    t.p1 = map(curve.points.at(from - 1));
+    t.in1 = t.p1.x() >= 0 && t.p1.x() < width() && t.p1.y() >= 0 && t.p1.y() < height();
+    traceCurve(curve.points, t, painter, map, false);
+    endDraw(t, painter);
     curve.drawn = n;
-    boundsValid = true;
-    bx0 = lx0;
-    bx1 = lx1;
-    if (ly0 <= ly1) {
-        boundsYValid = true;
-        by0 = ly0;
-        by1 = ly1;
-    }
 }

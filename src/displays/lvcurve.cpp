@@ -1,7 +1,14 @@
 #include "displays/lvcurve.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+
+quint64 LvPoints::nextStamp()
+{
+    static std::atomic<quint64> counter{0};
+    return ++counter;
+}
 
 void LvPoints::removeFirst(int n)
 {
@@ -12,6 +19,7 @@ void LvPoints::removeFirst(int n)
         return;
     }
     head += n;
+    stamp = nextStamp();
     // Compact once the dead part is as large as the live one: every point is moved at most about once.
     if (head >= store.size() - head) {
         store.remove(0, head);

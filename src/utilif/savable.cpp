@@ -1,7 +1,9 @@
 #include "utilif/savable.h"
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QList>
+#include <QSet>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTimer>
@@ -9,10 +11,20 @@
 
 namespace {
 
-QList<Savable*>& registry()
+QString settingsKey(const QString& group, const QString& key);
+
+// Every Savable alive, and those of each setting: a change reaches the others of its setting without a walk over
+// all settings, so that a host with thousands of pages starts in time proportional to its pages.
+struct Registry
 {
-    static QList<Savable*> list;
-    return list;
+    QSet<const Savable*> alive;
+    QHash<QString, QList<Savable*>> bySetting;
+};
+
+Registry& registry()
+{
+    static Registry r;
+    return r;
 }
 
 QString& filePath()
@@ -21,12 +33,64 @@ QString& filePath()
     return path;
 }
 
-std::unique_ptr<QSettings> openSettings()
+// One settings object for the process. Writing through it keeps every value visible at once to every QSettings of
+// the same file in the process. The file itself is written once per turn of the event loop, so that many changes in
+// one go (a layout of thousands of pages) cost one write rather than one each; and at the latest when the
+// application ends or the storage file changes. The object belongs to no thread: QSettings would otherwise write
+// the file whenever anyone delivers posted events, which a long start-up does now and then.
+std::unique_ptr<QSettings>& sharedSettings()
 {
-    if (filePath().isEmpty())
-        return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Orvik"),
-                                           QStringLiteral("OrvikView"));
-    return std::make_unique<QSettings>(filePath(), QSettings::IniFormat);
+    static std::unique_ptr<QSettings> settings;
+    return settings;
+}
+
+bool& syncScheduled()
+{
+    static bool scheduled = false;
+    return scheduled;
+}
+
+void closeSettings()
+{
+    if (auto& s = sharedSettings()) {
+        s->sync();
+        s.reset();
+    }
+}
+
+QSettings& settings()
+{
+    auto& s = sharedSettings();
+    if (!s) {
+        if (filePath().isEmpty())
+            s = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Orvik"),
+                                            QStringLiteral("OrvikView"));
+        else
+            s = std::make_unique<QSettings>(filePath(), QSettings::IniFormat);
+        s->moveToThread(nullptr);
+        static bool routineAdded = false;
+        if (!routineAdded && QCoreApplication::instance()) {
+            qAddPostRoutine(closeSettings);
+            routineAdded = true;
+        }
+    }
+    return *s;
+}
+
+void scheduleSync()
+{
+    if (!QCoreApplication::instance()) {
+        settings().sync();
+        return;
+    }
+    if (syncScheduled())
+        return;
+    syncScheduled() = true;
+    QTimer::singleShot(0, [] {
+        syncScheduled() = false;
+        if (auto& s = sharedSettings())
+            s->sync();
+    });
 }
 
 // "1changeSetting(QString,QString)" -> "changeSetting"
@@ -56,14 +120,15 @@ Savable::Savable(QObject* owner, const QString& key, const QString& group, bool 
     : owner(owner), keyName(key), groupName(group), slotName(methodName(slot)),
       current(dflt ? QString::fromUtf8(dflt) : QString()), lastSet(current)
 {
-    registry().append(this);
+    registry().alive.insert(this);
+    registry().bySetting[settingsKey(groupName, keyName)].append(this);
     if (restoreSaved && owner) {
         const QString saved = storedValue(QString());
         if (!saved.isNull()) {
             QPointer<QObject> guard(owner);
             // The owner is still being constructed: deliver the stored value from the event loop.
             QTimer::singleShot(0, owner, [this, guard, saved]() {
-                if (guard && registry().contains(this))
+                if (guard && registry().alive.contains(this))
                     receive(saved);
             });
         }
@@ -72,7 +137,14 @@ Savable::Savable(QObject* owner, const QString& key, const QString& group, bool 
 
 Savable::~Savable()
 {
-    registry().removeAll(this);
+    Registry& r = registry();
+    r.alive.remove(this);
+    const auto it = r.bySetting.find(settingsKey(groupName, keyName));
+    if (it != r.bySetting.end()) {
+        it->removeOne(this);
+        if (it->isEmpty())
+            r.bySetting.erase(it);
+    }
 }
 
 void Savable::setValue(int value)
@@ -89,24 +161,20 @@ void Savable::setValue(const QString& value)
 {
     current = value;
     lastSet = value;
-    {
-        auto settings = openSettings();
-        settings->setValue(settingsKey(groupName, keyName), value);
-        settings->sync();
-    }
+    const QString name = settingsKey(groupName, keyName);
+    settings().setValue(name, value);
+    scheduleSync();
     // Tell every other Savable of the same setting; copy the list since a slot may create or delete settings.
-    const QList<Savable*> others = registry();
+    const QList<Savable*> others = registry().bySetting.value(name);
     for (Savable* other : others) {
-        if (other != this && registry().contains(other) && other->keyName == keyName &&
-            other->groupName == groupName)
+        if (other != this && registry().alive.contains(other))
             other->receive(value);
     }
 }
 
 QString Savable::storedValue(const QString& fallback) const
 {
-    auto settings = openSettings();
-    const QVariant v = settings->value(settingsKey(groupName, keyName));
+    const QVariant v = settings().value(settingsKey(groupName, keyName));
     return v.isValid() ? v.toString() : fallback;
 }
 
@@ -127,10 +195,17 @@ void Savable::receive(const QString& value)
 
 void Savable::setStorageFile(const QString& path)
 {
+    closeSettings();
     filePath() = path;
 }
 
 QString Savable::storageFile()
 {
-    return openSettings()->fileName();
+    return settings().fileName();
+}
+
+void Savable::flush()
+{
+    if (auto& s = sharedSettings())
+        s->sync();
 }

@@ -41,6 +41,8 @@ public:
     /// File that all settings go to; an empty path selects the default (the user's config location).
     static void setStorageFile(const QString& path);
     static QString storageFile();
+    /// Writes pending changes to the file now (they are written from the event loop and at the end anyway).
+    static void flush();
 
 private:
     void receive(const QString& value);

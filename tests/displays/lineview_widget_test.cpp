@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <cmath>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -477,4 +478,105 @@ TEST(ScaleGraph_Paint, BarShowsTheWindowWithinTheRange)
     EXPECT_EQ(img.pixel(15, 20), blue);
     EXPECT_NE(img.pixel(15, 80), blue);
     EXPECT_EQ(img.pixel(2, 20), qRgb(255, 255, 224)); // left of the bar
+}
+
+TEST(LineView_Grid, YTickLabelsTellNeighbouringTicksApart)
+{
+    struct Case
+    {
+        const char* name;
+        QRectF window;
+        const char* unitY;
+    } cases[] = {{"narrow window far from zero", QRectF(0, 10.0, 10, 0.01), "-V"},
+                 {"narrow negative window", QRectF(0, -20.01, 10, 0.01), "-V"},
+                 {"large offset", QRectF(0, 123456.0, 10, 1.0), "-V"},
+                 {"around zero", QRectF(0, -1.0, 10, 2.0), "+V"},
+                 {"with a prefix", QRectF(0, 0.0, 10, 5000.0), "+V"}};
+    for (const Case& cs : cases) {
+        SCOPED_TRACE(cs.name);
+        LineView view(nullptr, false);
+        view.resize(300, 400);
+        view.show();
+        view.setWindow(cs.window, "+s", cs.unitY);
+        view.getPixmap();
+        const QStringList labels = view.getTickLabelsY();
+        ASSERT_GE(labels.size(), 3) << labels.join(' ').toStdString();
+        // Ticks are equidistant: neighbouring labels differ, and by the same amount.
+        const double step = labels.at(1).toDouble() - labels.at(0).toDouble();
+        EXPECT_GT(step, 0) << labels.join(' ').toStdString();
+        for (int i = 1; i < labels.size(); ++i)
+            EXPECT_NEAR(labels.at(i).toDouble() - labels.at(i - 1).toDouble(), step, step * 1e-6)
+                << labels.join(' ').toStdString();
+    }
+}
+
+TEST(LineView_Drawing, RedrawsFromKeptColumnsMatchTheCurve)
+{
+    // Each step changes the curve or the view and redraws from the grid; the picture and the data bounds must be
+    // those of the curve as it is now, whatever the view kept from earlier draws.
+    auto fill = [](LvCurve* c, int from, int count, double phase) {
+        for (int i = from; i < from + count; ++i) {
+            const double x = 10.0 * i / 40000;
+            c->points.append(QPointF(x, 1.3 * std::sin(x * 2.1 + phase) + 0.3 * std::sin(i * 0.7)));
+        }
+    };
+    struct Step
+    {
+        const char* name;
+        std::function<void(PlainView&, LvCurve*)> change;
+    };
+    const Step steps[] = {
+        {"nothing new (overlay change)", [](PlainView& pv, LvCurve*) { pv.view.setHorizontalLines({}); }},
+        {"new points", [&](PlainView&, LvCurve* c) { fill(c, c->points.size(), 5000, 0); }},
+        {"points cleared and refilled",
+         [&](PlainView&, LvCurve* c) {
+             c->points.clear();
+             fill(c, 0, 30000, 1.0);
+         }},
+        {"oldest points cut", [](PlainView&, LvCurve* c) { c->truncate(20000); }},
+        {"a point overwritten", [](PlainView&, LvCurve* c) { c->points[100] = QPointF(0.03, 1.0); }},
+        {"curve assigned",
+         [&](PlainView&, LvCurve* c) {
+             LvCurve other;
+             fill(&other, 0, 25000, 2.0);
+             c->points = other.points;
+         }},
+        {"resized", [](PlainView& pv, LvCurve*) { pv.view.resize(280, 190); }},
+        {"window moved", [](PlainView& pv, LvCurve*) { pv.view.setWindow(QRectF(1, -1.5, 8, 3), "+s", "+V"); }},
+        {"step mode", [](PlainView& pv, LvCurve*) { pv.view.setStepMode(true); }},
+    };
+    PlainView pv(300, 200);
+    pv.view.setWindow(QRectF(0, -1.2, 10, 2.4), "+s", "+V");
+    LvCurve* c = pv.view.addCurve(2);
+    fill(c, 0, 40000, 0);
+    pv.image();
+    for (const Step& st : steps) {
+        SCOPED_TRACE(st.name);
+        st.change(pv, c);
+        pv.view.setChanged();
+        const QImage img = pv.image();
+        const QImage ref = referencePicture(pv.view, *c, pv.view.isStepMode());
+        const QRect area(40, 0, pv.view.width() - 40, pv.view.height() - 30);
+        EXPECT_EQ(countDiff(img, ref, area), 0);
+        EXPECT_GT(countDiff(ref, QImage(ref.size(), ref.format()), area), 100);
+        // dataBounds: x over the points from the second on, y over those in the visible columns.
+        double x0 = 1e300, x1 = -1e300, y0 = 1e300, y1 = -1e300;
+        for (int i = 1; i < c->points.size(); ++i) {
+            const QPointF p = c->points.at(i);
+            x0 = std::min(x0, p.x());
+            x1 = std::max(x1, p.x());
+            const int px = pv.view.unit2Pixel(p).x();
+            if (px >= 0 && px < pv.view.width()) {
+                y0 = std::min(y0, p.y());
+                y1 = std::max(y1, p.y());
+            }
+        }
+        bool valid = false;
+        const QRectF b = pv.view.getDataBounds(&valid);
+        EXPECT_TRUE(valid);
+        EXPECT_DOUBLE_EQ(b.left(), x0);
+        EXPECT_DOUBLE_EQ(b.right(), x1);
+        EXPECT_DOUBLE_EQ(b.top(), y0);
+        EXPECT_DOUBLE_EQ(b.bottom(), y1);
+    }
 }

@@ -104,6 +104,10 @@ TEST(LayoutFile, RefusesFaultsWithFilePlaceAndReason)
     const QByteArray type = viewerTestType().toUtf8();
     const QByteArray chain = R"("chain": [{"type": ")" + type + R"("}])";
     const QByteArray ok = R"({"channels": {"count": 4}, "pages": [{"name": "A", )" + chain + "}]}";
+    QByteArray tooMany = R"({"channels": {"count": 4}, "pages": [)";
+    for (int i = 0; i <= LayoutFile::maxPages; ++i)
+        tooMany += (i ? ", " : "") + QByteArray(R"({"name": "P)") + QByteArray::number(i) + R"(", )" + chain + "}";
+    tooMany += "]}";
     struct Case
     {
         const char* name;
@@ -153,6 +157,7 @@ TEST(LayoutFile, RefusesFaultsWithFilePlaceAndReason)
         {"page name twice",
          R"({"channels": {"count": 4}, "pages": [{"name": "A", )" + chain + R"(}, {"name": "A", )" + chain + "}]}",
          "pages[1].name", "used twice"},
+        {"more pages than the limit", tooMany, "pages", "more than the 10000 a layout may have"},
         {"misspelt control",
          R"({"channels": {"count": 4}, "pages": [{"name": "A", "controls": {"sorce": true}, )" + chain + "}]}",
          "pages[0].controls.sorce", "unknown key"},
