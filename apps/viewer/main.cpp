@@ -340,10 +340,11 @@ int main(int argc, char** argv)
     window.stopConnection();
     if (!waitForStores(storeWaitMs)) {
         // A thread cannot be torn down while it writes: leave without the destructors. The writers rename a file
-        // to its final name only when it is complete, and the settings are written as they change.
+        // to its final name only when it is complete; the settings are written out here, as no exit handler runs.
         print(stderr, QStringLiteral("error: %1 snapshot store(s) did not finish within %2 s and were abandoned")
                           .arg(ViewerWindow::runningStores())
                           .arg(storeWaitMs / 1000));
+        Savable::flush();
         std::fflush(nullptr);
         std::_Exit(1);
     }
