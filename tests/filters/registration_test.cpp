@@ -4,6 +4,7 @@
 #include "filters/derivativefilter.h"
 #include "filters/directionfilter.h"
 #include "filters/fswapfilter.h"
+#include "filters/histogramfilter.h"
 #include "filters/indexcorrfilter.h"
 #include "filters/indexrecoveryfilter.h"
 #include "filters/metafilter.h"
@@ -28,6 +29,7 @@ struct Registration
 };
 
 const Registration kTypes[] = {
+    {"Histogram Filter", "Histogramming of incoming 64-Bit data", 0x800004, histoFilterFactory, "HistogramFilter"},
     {"Underground Filter", "Subtract constant or linear underground from every line.", 0x2002, ugFilterFactory,
      "UgFilter"},
     {"Average Filter", "Line by line averaging.", 0x1002, avgFilterFactory, "AvgFilter"},
@@ -96,7 +98,8 @@ TEST(FilterCatalogue_Registration, RecordsFollowCatalogueOrder)
 TEST(FilterCatalogue_Registration, WidgetsExistExactlyForTheTypesWithPanels)
 {
     const QStringList withPanel = {"UgFilter",    "DirectionFilter", "MetaFilter",         "AmFilter",
-                                   "FswapFilter", "SixtyFourFilter", "IndexRecoveryFilter"};
+                                   "FswapFilter", "SixtyFourFilter", "IndexRecoveryFilter",
+                                   "HistogramFilter"};
     for (const Registration& t : kTypes) {
         SCOPED_TRACE(t.name);
         std::unique_ptr<GPlugin> p(t.factory(nullptr, QStringLiteral("w")));
