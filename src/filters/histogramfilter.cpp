@@ -1,5 +1,7 @@
 #include "filters/histogramfilter.h"
 
+#include "filters/histaxis.h"
+
 #include "utilif/algo.h"
 #include "utilif/qthelpers.h"
 #include "utilif/tdc56state.h"
@@ -628,42 +630,18 @@ void HistogramFilter::outputHistogram()
         physVal = 1;
     const double tau = std::pow(10.0, 3.0 * ((unitVal & 0xFF) - 128)) / physVal;
 
-    int unit = kTimeUnit;
-    double length = double(h.binWidth) * tau * double(h.binCount);
-    const double length0 = length;
-    const double g = algoRescaleUnit(&length, &unit, false);
-    double centre = (double(h.binStart) * tau + length0 / 2) * g;
-    if (!std::isfinite(centre) || !std::isfinite(length)) {
+    const HistAxis axis =
+        histogramAxis(double(h.binWidth) * tau * double(h.binCount), double(h.binStart) * tau, kTimeUnit);
+    if (!axis.valid)
         emit statusChanged(tr("Histogram Filter: the time unit of the stream is out of range"), -1, 2);
-        centre = 0.0;
-        length = 0.0;
-    }
-    for (int i = 0; i < 12 && std::fabs(centre) > 2147483647.0; ++i) {
-        centre /= 1000.0;
-        length /= 1000.0;
-        ++unit;
-    }
-    // Length and centre go out as integers; a mantissa of 1 ... 999 would round 2.5 µs to 3 µs and put every peak
-    // at the wrong time. A smaller prefix keeps them exact while they fit.
-    for (int i = 0; i < 3; ++i) {
-        const bool exact = std::fabs(length - std::round(length)) <= 1e-6 * std::fabs(length) &&
-                           std::fabs(centre - std::round(centre)) <= 1e-6 * std::fabs(length);
-        if (exact || std::fabs(length) * 1000.0 > 2147483647.0 || std::fabs(centre) * 1000.0 > 2147483647.0 ||
-            (unit & 0xFF) <= 122)
-            break;
-        centre *= 1000.0;
-        length *= 1000.0;
-        --unit;
-    }
 
-    StreamFormat out;
     const std::pair<StreamFormat::Property, int> props[] = {
         {StreamFormat::Encoding, 0},
-        {StreamFormat::UnitX, unit},
+        {StreamFormat::UnitX, axis.unit},
         {StreamFormat::Order, int(GPlugin::cyclic)},
         {StreamFormat::RangeX, h.binCount},
-        {StreamFormat::OffsetX, algoNearest(centre)},
-        {StreamFormat::PhysX, algoNearest(length)},
+        {StreamFormat::OffsetX, axis.offsetX},
+        {StreamFormat::PhysX, axis.physX},
         {StreamFormat::OffsetVal, 0},
         {StreamFormat::PhysVal, 1},
         {StreamFormat::PhysValNumerator, 1},
