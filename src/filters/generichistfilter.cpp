@@ -118,8 +118,7 @@ GenericHistFilter::GenericHistFilter(QWidget* parent, QString name) : GPlugin(pa
 GenericHistFilter::~GenericHistFilter()
 {
     deleteHistogram(hist);
-    if (panel && !panel->parent())
-        delete panel;
+    delete panel.data();
 }
 
 QWidget* GenericHistFilter::getWidget()

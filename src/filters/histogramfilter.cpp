@@ -121,9 +121,7 @@ HistogramFilter::~HistogramFilter()
     tdc56DeInit(decoder);
     deleteHistogram(ssHist);
     deleteHistogram(chHist);
-    // The panel lives in the page's widget tree (or nowhere, without a parent).
-    if (panel && !panel->parent())
-        delete panel;
+    delete panel.data();
 }
 
 QWidget* HistogramFilter::getWidget()
