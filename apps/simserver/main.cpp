@@ -18,7 +18,8 @@ int main(int argc, char** argv)
     QCommandLineOption addrOpt(QStringLiteral("listen"), QStringLiteral("Address to listen on (default 127.0.0.1)."),
                                QStringLiteral("address"), QStringLiteral("127.0.0.1"));
     QCommandLineOption chanOpt({QStringLiteral("c"), QStringLiteral("channels")},
-                               QStringLiteral("Channels in order, from scan, sine, lines, tags "
+                               QStringLiteral("Channels in order, from scan, sine, lines, tags (encoding 5), "
+                                              "tags60 (7), tags52 (9), tags60b (10), hits "
                                               "(default scan,sine,lines,tags)."),
                                QStringLiteral("list"), QStringLiteral("scan,sine,lines,tags"));
     QCommandLineOption rateOpt({QStringLiteral("r"), QStringLiteral("rates")},
@@ -50,8 +51,16 @@ int main(int argc, char** argv)
             streams.append(SimServer::Lines);
         else if (n == QLatin1String("tags"))
             streams.append(SimServer::TimeTags);
+        else if (n == QLatin1String("tags60"))
+            streams.append(SimServer::TimeTags60);
+        else if (n == QLatin1String("tags52"))
+            streams.append(SimServer::TimeTags52);
+        else if (n == QLatin1String("tags60b"))
+            streams.append(SimServer::TimeTags60b);
+        else if (n == QLatin1String("hits"))
+            streams.append(SimServer::Hits);
         else {
-            err << "unknown channel type: " << name << " (scan, sine, lines, tags)\n";
+            err << "unknown channel type: " << name << " (scan, sine, lines, tags, tags60, tags52, tags60b, hits)\n";
             return 2;
         }
     }

@@ -600,7 +600,8 @@ QJsonObject group(int number, const QString& name, const QString& tag, const QSt
 
 QByteArray LayoutFile::demoLayout()
 {
-    // The embedded simulator's channels: 0 a forward/backward scan, 1 a noisy sine, 2 cyclic lines, 3 time tags.
+    // The embedded simulator's channels: 0 a forward/backward scan, 1 a noisy sine, 2 cyclic lines, 3 time tags, 4 3D
+    // hits.
     const QStringList types = knownTypes();
     auto has = [&types](const char* t) { return types.contains(QLatin1String(t)); };
     QJsonArray pages;
@@ -624,11 +625,18 @@ QByteArray LayoutFile::demoLayout()
                               {plugin(QStringLiteral("Average Filter"), QStringLiteral("DemoAverage")),
                                plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoAveraged"))}));
 
+        // Start (channel 1) to stop (channel 2) of the time tags in 100 ps bins: the simulator's 20 ns peak.
         if (has("Histogram Filter"))
             pages.append(page(QStringLiteral("Events"), 3,
-                              {plugin(QStringLiteral("Histogram Filter"), QStringLiteral("DemoHistogram")),
+                              {plugin(QStringLiteral("Histogram Filter"), QStringLiteral("DemoHistogram"),
+                                      {{QStringLiteral("channels"), QStringLiteral("4")},
+                                       {QStringLiteral("binwidth"), QStringLiteral("100")},
+                                       {QStringLiteral("bincount"), QStringLiteral("400")}}),
                                plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoEventPlot"))}));
     }
+    if (has("3D Histogram Display"))
+        pages.append(
+            page(QStringLiteral("Hits"), 4, {plugin(QStringLiteral("3D Histogram Display"), QStringLiteral("DemoHits"))}));
     if (has("Text Display"))
         pages.append(
             page(QStringLiteral("Value"), 1, {plugin(QStringLiteral("Text Display"), QStringLiteral("DemoValue"))}));
@@ -644,12 +652,12 @@ QByteArray LayoutFile::demoLayout()
     }
 
     const QJsonObject root{
-        {QStringLiteral("channels"), QJsonObject{{QStringLiteral("count"), 4}}},
+        {QStringLiteral("channels"), QJsonObject{{QStringLiteral("count"), 5}}},
         {QStringLiteral("groups"),
          QJsonArray{group(0, QStringLiteral("Topography"), QStringLiteral("Scan"), QStringLiteral("scanner")),
                     group(1, QStringLiteral("Signals"), QStringLiteral("Signal"), QStringLiteral("time")),
                     group(2, QStringLiteral("Events"), QStringLiteral("Events"), QStringLiteral("time"))}},
-        {QStringLiteral("signals"), QStringLiteral("0=Topography,1=Sine,2=Lines,3=Time tags")},
+        {QStringLiteral("signals"), QStringLiteral("0=Topography,1=Sine,2=Lines,3=Time tags,7=Hits")},
         {QStringLiteral("preferences"), QJsonObject{{QStringLiteral("ascMatrix"), true}}},
         {QStringLiteral("window"),
          QJsonObject{{QStringLiteral("title"), QStringLiteral("Demo")},

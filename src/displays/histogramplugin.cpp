@@ -30,9 +30,13 @@ HistogramPlugin::HistogramPlugin(QWidget* parent, QString name) : GPlugin(parent
     panel = new QWidget(parent);
     auto* outer = new QVBoxLayout(panel);
     qth_setLayoutParams(outer, *prefs()->layoutMargin, *prefs()->layoutSpacing);
+    // Two short rows of controls, so that the page stays narrow.
     auto* row = new QHBoxLayout;
     qth_setLayoutParams(row, 0, *prefs()->layoutSpacing);
     outer->addLayout(row);
+    auto* row2 = new QHBoxLayout;
+    qth_setLayoutParams(row2, 0, *prefs()->layoutSpacing);
+    outer->addLayout(row2);
 
     gradStartSb = new QSpinBox(panel);
     gradStartSb->setObjectName(QStringLiteral("GradStart"));
@@ -41,6 +45,8 @@ HistogramPlugin::HistogramPlugin(QWidget* parent, QString name) : GPlugin(parent
     gradEndSb = new QSpinBox(panel);
     gradEndSb->setObjectName(QStringLiteral("GradEnd"));
     gradEndSb->setRange(-1000000000, 1000000000);
+    gradStartSb->setMaximumWidth(110);
+    gradEndSb->setMaximumWidth(110);
     gradEndSb->setToolTip(tr("Gradation Maximum.\nAll bigger values are\nrepresented by white pixels."));
     auto* autoBtn = new QPushButton(tr("Auto"), panel);
     autoBtn->setToolTip(tr("Calculate gradation limits\nfrom currently displayed values."));
@@ -55,18 +61,19 @@ HistogramPlugin::HistogramPlugin(QWidget* parent, QString name) : GPlugin(parent
     row->addWidget(gradStartSb);
     row->addWidget(gradEndSb);
     row->addWidget(autoBtn);
-    row->addWidget(new QLabel(tr("t"), panel));
-    row->addWidget(sliceSb);
-    row->addWidget(new QLabel(tr("Slices"), panel));
-    row->addWidget(slcCntSb);
-    row->addWidget(zoomInBtn);
-    row->addWidget(zoomOutBtn);
     row->addStretch();
+    row2->addWidget(new QLabel(tr("t"), panel));
+    row2->addWidget(sliceSb);
+    row2->addWidget(new QLabel(tr("Slices"), panel));
+    row2->addWidget(slcCntSb);
+    row2->addWidget(zoomInBtn);
+    row2->addWidget(zoomOutBtn);
+    row2->addStretch();
 
     auto* scroll = new QScrollArea(panel);
     hist = new Histogram;
     scroll->setWidget(hist);
-    scroll->setAlignment(Qt::AlignCenter);
+    scroll->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     outer->addWidget(scroll, 1);
 
     connect(gradStartSb, QOverload<int>::of(&QSpinBox::valueChanged), hist, &Histogram::setGradationStart);

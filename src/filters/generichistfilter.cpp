@@ -45,6 +45,7 @@ GenericHistFilter::GenericHistFilter(QWidget* parent, QString name) : GPlugin(pa
 
     panel = new QFrame(parent);
     panel->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
+    panel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed); // the display behind it takes the height
     auto* grid = new QGridLayout(panel);
     qth_setLayoutParams(grid, *prefs()->layoutMargin, *prefs()->layoutSpacing);
     auto makeField = [this](const QString& unit, char prefix, int min, int max, int value) {

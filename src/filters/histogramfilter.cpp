@@ -110,6 +110,7 @@ HistogramFilter::HistogramFilter(QWidget* parent, QString name) : GPlugin(parent
     input.set(StreamFormat::PhysVal, 1);
     panel = new QFrame(parent);
     panel->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
+    panel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed); // the display behind it takes the height
     decoder = tdc56Init();
     initHistogram(ssHist);
     initHistogram(chHist);
@@ -190,44 +191,59 @@ void HistogramFilter::create()
         return e;
     };
 
-    int row = 0;
-    grid->addWidget(new QLabel(tr("Integration Time:"), panel), row, 0);
+    // Two label-field pairs per row, so that the panel stays short and leaves the page to the display behind it.
     integrationEdit = new UnitEdit(panel);
     integrationEdit->configure(QStringLiteral("s"), 'm', 10, 1000000000);
     integrationEdit->setValue(1000);
-    grid->addWidget(integrationEdit, row++, 1, 1, 2);
-
-    grid->addWidget(new QLabel(tr("Input Channels:"), panel), row, 0);
     startCb = new QComboBox(panel);
     stopCb = new QComboBox(panel);
-    grid->addWidget(startCb, row, 1);
-    grid->addWidget(stopCb, row++, 2);
-
-    grid->addWidget(new QLabel(tr("Timetag Processing:"), panel), row, 0);
     liveCb = new QCheckBox(tr("Live"), panel);
     diffsCb = new QCheckBox(tr("Diffs"), panel);
-    grid->addWidget(liveCb, row, 1);
-    grid->addWidget(diffsCb, row++, 2);
-
-    grid->addWidget(new QLabel(tr("Bin Start:"), panel), row, 0);
     binStartEdit = makeField(std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), 0);
-    grid->addWidget(binStartEdit, row++, 1, 1, 2);
-    grid->addWidget(new QLabel(tr("Bin Width:"), panel), row, 0);
     binWidthEdit = makeField(1, 1000000, 125);
-    grid->addWidget(binWidthEdit, row++, 1, 1, 2);
-    grid->addWidget(new QLabel(tr("Bin Count:"), panel), row, 0);
     binCountEdit = makeField(5, 10000, 1000);
-    grid->addWidget(binCountEdit, row++, 1, 1, 2);
-
     insideEdit = makeReadOnly();
     beforeEdit = makeReadOnly();
     afterEdit = makeReadOnly();
-    grid->addWidget(new QLabel(tr("Counts Inside:"), panel), row, 0);
-    grid->addWidget(insideEdit, row++, 1, 1, 2);
-    grid->addWidget(new QLabel(tr("Counts Before:"), panel), row, 0);
-    grid->addWidget(beforeEdit, row++, 1, 1, 2);
-    grid->addWidget(new QLabel(tr("Counts After:"), panel), row, 0);
-    grid->addWidget(afterEdit, row++, 1, 1, 2);
+    // Narrow fields: the panel shares the page's column with the display behind it.
+    for (QWidget* w :
+         {static_cast<QWidget*>(integrationEdit), static_cast<QWidget*>(binStartEdit),
+          static_cast<QWidget*>(binWidthEdit), static_cast<QWidget*>(binCountEdit), static_cast<QWidget*>(insideEdit),
+          static_cast<QWidget*>(beforeEdit), static_cast<QWidget*>(afterEdit)})
+        w->setMaximumWidth(100);
+    startCb->setMaximumWidth(70);
+    stopCb->setMaximumWidth(70);
+    auto pair = [&](QWidget* a, QWidget* b) {
+        auto* box = new QHBoxLayout;
+        qth_setLayoutParams(box, 0, spacing);
+        box->addWidget(a);
+        box->addWidget(b);
+        return box;
+    };
+    const struct
+    {
+        QString label;
+        QWidget* field;
+        QLayout* fields;
+    } cells[] = {
+        {tr("Integration Time:"), integrationEdit, nullptr},
+        {tr("Bin Start:"), binStartEdit, nullptr},
+        {tr("Input Channels:"), nullptr, pair(startCb, stopCb)},
+        {tr("Bin Width:"), binWidthEdit, nullptr},
+        {tr("Timetag Processing:"), nullptr, pair(liveCb, diffsCb)},
+        {tr("Bin Count:"), binCountEdit, nullptr},
+        {tr("Counts Inside:"), insideEdit, nullptr},
+        {tr("Counts Before:"), beforeEdit, nullptr},
+        {tr("Counts After:"), afterEdit, nullptr},
+    };
+    for (int i = 0; i < int(sizeof(cells) / sizeof(cells[0])); ++i) {
+        const int row = i / 2, col = (i % 2) * 2;
+        grid->addWidget(new QLabel(cells[i].label, panel), row, col);
+        if (cells[i].field)
+            grid->addWidget(cells[i].field, row, col + 1);
+        else
+            grid->addLayout(cells[i].fields, row, col + 1);
+    }
 
     statGroup = new QGroupBox(tr("Statistics of Counts Inside: "), panel);
     auto* sg = new QGridLayout(statGroup);
@@ -243,7 +259,6 @@ void HistogramFilter::create()
     auto* resetBtn = new QPushButton(tr("Reset"), statGroup);
     sg->addWidget(resetBtn, 4, 1);
     outer->addWidget(statGroup);
-    outer->addStretch();
     statGroup->hide();
     liveCb->setChecked(false);
     diffsCb->setChecked(true);
@@ -299,11 +314,12 @@ void HistogramFilter::fillChCb(int first, const QMap<int, QString>& names)
             startCb->addItem(text, ch);
             stopCb->addItem(text, ch);
         }
-        // Keep the chosen channels when the new lists have them; otherwise the first and the second channel.
-        int si = startCb->findData(oldStart);
-        startCb->setCurrentIndex(si >= 0 ? si : qMin(1, startCb->count() - 1));
-        int pi = stopCb->findData(oldStop);
-        stopCb->setCurrentIndex(pi >= 0 ? pi : qMin(1, stopCb->count() - 1));
+        // Keep the chosen channels when the new lists have both; otherwise start on the first channel and stop on
+        // the second, the usual wiring of a start-stop measurement.
+        const int si = startCb->findData(oldStart), pi = stopCb->findData(oldStop);
+        const bool keep = si >= 0 && pi >= 0;
+        startCb->setCurrentIndex(keep ? si : qMin(1, startCb->count() - 1));
+        stopCb->setCurrentIndex(keep ? pi : qMin(1, stopCb->count() - 1));
     }
     channelChanged();
 }
