@@ -3,6 +3,7 @@
 #include "connection/channel.h"
 #include "connection/viewpage.h"
 #include "framework/gplugin.h"
+#include "framework/streamformat.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
@@ -40,8 +41,8 @@ static void BM_ChannelSendData(benchmark::State& state)
     const QMap<int, DataGroup> groups{{0, DataGroup()}};
     Channel channel(0, nullptr, groups);
     channel.setDataGroup(0);
-    channel.sendMetadata(0x2001, GPlugin::cyclic);
-    channel.sendMetadata(0x2002, lineWords);
+    channel.sendMetadata(StreamFormat::metaCode(StreamFormat::Order), GPlugin::cyclic);
+    channel.sendMetadata(StreamFormat::metaCode(StreamFormat::RangeX), lineWords);
     ViewPage page(nullptr, QStringLiteral("bench"), groups, false);
     auto* head = new GPlugin(nullptr, QStringLiteral("pass"), nullptr); // forwards everything unchanged
     auto* sink = new Sink;

@@ -5,6 +5,7 @@
 #include "connection/telegram.h"
 #include "connection/viewmanager.h"
 #include "connection/viewpage.h"
+#include "framework/streamformat.h"
 #include "simserver.h"
 #include "utilif/iqtcp.h"
 #include "utilif/savable.h"
@@ -64,7 +65,9 @@ struct Receiver
 QByteArray makeStream(int telegrams, int block)
 {
     QByteArray out;
-    for (auto [code, value] : {std::pair{0x2001, 4}, {0x2002, scanPixels}, {0x2003, scanPixels}}) {
+    for (auto [code, value] : {std::pair{StreamFormat::metaCode(StreamFormat::Order), 4},
+                               {StreamFormat::metaCode(StreamFormat::RangeX), scanPixels},
+                               {StreamFormat::metaCode(StreamFormat::RangeY), scanPixels}}) {
         const qint32 v = value;
         out += Telegram::make(Telegram::KindData, code, 0, &v);
     }

@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes through the client's telegram framing and ViewManager::receive, the way bytes from the
 // network reach the channels and a page's chain. The input's first byte chooses how the stream is cut into reads
-// and how large the receive buffer is, so that split telegrams and oversized ones are both reached.
+// and how large the receive buffer is, so that split telegrams and oversized ones are both reached. A length word
+// that no telegram can have breaks the stream; the framing then starts afresh, as after the client's reconnection.
 #include "connection/channel.h"
 #include "connection/datagroup.h"
 #include "connection/viewmanager.h"
@@ -15,6 +16,7 @@
 #include <QLoggingCategory>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 namespace {
 
@@ -102,7 +104,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             seed = seed * 1103515245u + 12345u;
             n = std::min<size_t>(n, 1 + (seed >> 16) % 64);
         }
-        assembler.feed(reinterpret_cast<const char*>(data + pos), int(n), deliver);
+        if (!assembler.feed(reinterpret_cast<const char*>(data + pos), int(n), deliver)) {
+            if (!assembler.failed())
+                std::abort(); // the receiver here never stops a commit
+            assembler.reset();
+        }
         pos += n;
     }
     // The raw buffer straight into receive as well: it must cope with framing it was never promised.

@@ -9,9 +9,11 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvik-simserver"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVIK_VERSION));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Acquisition-server simulator speaking the telegram protocol."));
     parser.addHelpOption();
+    parser.addVersionOption();
     QCommandLineOption portOpt({QStringLiteral("p"), QStringLiteral("port")},
                                QStringLiteral("TCP port; 0 picks a free one (default 0)."), QStringLiteral("port"),
                                QStringLiteral("0"));
@@ -30,7 +32,17 @@ int main(int argc, char** argv)
                               QStringLiteral("n"), QStringLiteral("128"));
     QCommandLineOption blockOpt(QStringLiteral("block"), QStringLiteral("Data words per telegram (default 1019)."),
                                 QStringLiteral("n"), QStringLiteral("1019"));
-    parser.addOptions({portOpt, addrOpt, chanOpt, rateOpt, pixOpt, blockOpt});
+    QCommandLineOption dropOpt(QStringLiteral("drop"),
+                               QStringLiteral("Leave out every N-th data block of channel CH (repeatable)."),
+                               QStringLiteral("CH:N"));
+    QCommandLineOption pauseOpt(QStringLiteral("pause"),
+                                QStringLiteral("Send nothing more on channel CH, from the start or after START "
+                                               "seconds (repeatable)."),
+                                QStringLiteral("CH[:START]"));
+    QCommandLineOption stallOpt(QStringLiteral("stall"),
+                                QStringLiteral("After START seconds send no data for DURATION seconds."),
+                                QStringLiteral("START:DURATION"));
+    parser.addOptions({portOpt, addrOpt, chanOpt, rateOpt, pixOpt, blockOpt, dropOpt, pauseOpt, stallOpt});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -88,6 +100,12 @@ int main(int argc, char** argv)
             }
             sim.setRate(n, r);
         }
+    }
+    QString faultError;
+    if (!SimServer::applyFaults(&sim, parser.values(dropOpt), parser.values(pauseOpt), parser.value(stallOpt),
+                                &faultError)) {
+        err << faultError << "\n";
+        return 2;
     }
     if (!sim.listen(quint16(port), address)) {
         err << "cannot listen on " << address.toString() << ":" << port << ": " << sim.errorString() << "\n";

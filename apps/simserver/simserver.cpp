@@ -1,6 +1,7 @@
 #include "simserver.h"
 
 #include "connection/telegram.h"
+#include "framework/streamformat.h"
 
 #include <QLoggingCategory>
 #include <QTcpServer>
@@ -187,7 +188,7 @@ void SimServer::dropClients()
     for (const Client& c : clients)
         sockets.append(c.socket);
     for (QTcpSocket* s : sockets)
-        s->abort(); // emits disconnected, which removes the client
+        drop(s);
 }
 
 void SimServer::setChannels(const QList<Stream>& streams)
@@ -433,6 +434,21 @@ void SimServer::onClientGone(QTcpSocket* socket)
     }
 }
 
+void SimServer::drop(QTcpSocket* socket)
+{
+    // Out of the list first, so that nothing more is streamed to it; the socket goes once its signal has returned.
+    QObject::disconnect(socket, nullptr, this, nullptr);
+    for (int i = 0; i < clients.size(); ++i) {
+        if (clients[i].socket == socket) {
+            clients.removeAt(i);
+            break;
+        }
+    }
+    socket->abort();
+    socket->deleteLater();
+    emit clientDisconnected();
+}
+
 void SimServer::onReadyRead(QTcpSocket* socket)
 {
     Client* c = find(socket);
@@ -444,8 +460,7 @@ void SimServer::onReadyRead(QTcpSocket* socket)
         const quint32 length = qFromLittleEndian<quint32>(c->input.constData() + pos);
         if (length < quint32(HeaderBytes) || length > maxClientTelegram) {
             qCWarning(lcSim) << "protocol error: telegram length" << length << "- dropping the client";
-            QMetaObject::invokeMethod(socket, "abort", Qt::QueuedConnection);
-            c->input.clear();
+            drop(socket);
             return;
         }
         if (c->input.size() - pos < int(length) + 4)
@@ -569,33 +584,58 @@ void SimServer::subscribe(Client& client, int channel)
 void SimServer::sendMetadata(Client& client, int channel)
 {
     const SimChannel& c = channels[channel];
-    QVector<QPair<int, int>> meta;
-    meta.append({MetaInit, 1});
+    StreamFormat f;
+    f.set(StreamFormat::Encoding, 0);
+    f.set(StreamFormat::PhysVal, 1);
     switch (c.stream) {
     case Scan:
-        meta += {{0x2001, 4}, {0x2010, 0}, {0x2002, scan.pixels}, {0x2003, scan.pixels}, {0x2004, scan.width},
-                 {0x2005, scan.height}, {0x2006, scan.centreX}, {0x2007, scan.centreY}, {0x2008, scan.rotation},
-                 {0x2012, unitPm}, {0x2013, unitValPm}, {0x200A, 1}};
+        f.set(StreamFormat::Order, GPlugin::forBack);
+        f.set(StreamFormat::RangeX, scan.pixels);
+        f.set(StreamFormat::RangeY, scan.pixels);
+        f.set(StreamFormat::PhysX, scan.width);
+        f.set(StreamFormat::PhysY, scan.height);
+        f.set(StreamFormat::OffsetX, scan.centreX);
+        f.set(StreamFormat::OffsetY, scan.centreY);
+        f.set(StreamFormat::Rotation, scan.rotation);
+        f.set(StreamFormat::UnitX, unitPm);
+        f.set(StreamFormat::UnitVal, unitValPm);
         break;
     case Sine:
-        meta += {{0x2001, 0}, {0x2010, 0}, {0x2002, sineFrame}, {0x2004, int(sineFrame * c.period * 2.5)},
-                 {0x2012, unitMicroS}, {0x2013, unitMicroV}, {0x200A, 1}};
+        f.set(StreamFormat::Order, GPlugin::linear);
+        f.set(StreamFormat::RangeX, sineFrame);
+        f.set(StreamFormat::PhysX, int(sineFrame * c.period * 2.5));
+        f.set(StreamFormat::UnitX, unitMicroS);
+        f.set(StreamFormat::UnitVal, unitMicroV);
         break;
     case Lines:
-        meta += {{0x2001, 2}, {0x2010, 0}, {0x2002, lineLength}, {0x2004, lineLength * 1000}, {0x2012, unitHz},
-                 {0x2013, unitV}, {0x200A, 1}};
+        f.set(StreamFormat::Order, GPlugin::cyclic);
+        f.set(StreamFormat::RangeX, lineLength);
+        f.set(StreamFormat::PhysX, lineLength * 1000);
+        f.set(StreamFormat::UnitX, unitHz);
+        f.set(StreamFormat::UnitVal, unitV);
         break;
     case TimeTags:
     case TimeTags60:
     case TimeTags52:
     case TimeTags60b:
-        meta += {{0x2001, 0}, {0x2010, encodingOf(c.stream)}, {0x2013, unitPicoS}, {0x200A, 1}};
+        f.set(StreamFormat::Order, GPlugin::linear);
+        f.set(StreamFormat::Encoding, encodingOf(c.stream)); // raw time tags
+        f.set(StreamFormat::UnitVal, unitPicoS);
         break;
     case Hits:
-        meta += {{0x2001, 0}, {0x2010, encodingOf(c.stream)}, {0x2011, HitsBinning}};
+        f.set(StreamFormat::Order, GPlugin::linear);
+        f.set(StreamFormat::Encoding, encodingOf(c.stream));
+        f.set(StreamFormat::Binning, HitsBinning);
         break;
     }
-    meta.append({0x2009, c.group});
+    // The data group's number goes in the trigger's slot: the viewer maps it to the group's trigger.
+    f.set(StreamFormat::Trigger, c.group);
+    // Init first, then the properties in ascending code order.
+    QVector<QPair<int, int>> meta;
+    meta.append({MetaInit, 1});
+    for (StreamFormat::Property p : StreamFormat::codeOrder())
+        if (f.isSet(p))
+            meta.append({StreamFormat::info(p).metaCode, f.value(p)});
     QByteArray t;
     for (const auto& m : meta)
         t += make(KindData, m.first, channel, &m.second);
@@ -619,8 +659,80 @@ void SimServer::scanChangedNow()
     emit scanChanged();
 }
 
+void SimServer::setDropEvery(int channel, int n)
+{
+    if (channel >= 0 && channel < channels.size())
+        channels[channel].dropEvery = qMax(0, n);
+}
+
+void SimServer::setPaused(int channel, bool paused)
+{
+    if (channel >= 0 && channel < channels.size())
+        channels[channel].paused = paused;
+}
+
+void SimServer::stall(int ms)
+{
+    stallClock.start();
+    stallMs = qMax(0, ms);
+}
+
+bool SimServer::applyFaults(SimServer* sim, const QStringList& drops, const QStringList& pauses,
+                            const QString& stallText, QString* error)
+{
+    auto channelOf = [sim](const QString& text, int* ch) {
+        bool ok = false;
+        *ch = text.trimmed().toInt(&ok);
+        return ok && *ch >= 0 && *ch < sim->channelCount();
+    };
+    for (const QString& d : drops) {
+        const QStringList parts = d.split(QLatin1Char(':'));
+        int ch = 0;
+        bool ok = false;
+        const int n = parts.size() == 2 ? parts[1].toInt(&ok) : 0;
+        if (parts.size() != 2 || !channelOf(parts[0], &ch) || !ok || n < 1) {
+            *error = QStringLiteral("invalid drop \"%1\" (expected CH:N, a channel and N >= 1)").arg(d);
+            return false;
+        }
+        sim->setDropEvery(ch, n);
+    }
+    for (const QString& p : pauses) {
+        const QStringList parts = p.split(QLatin1Char(':'));
+        int ch = 0;
+        bool ok = true;
+        const double start = parts.size() == 2 ? parts[1].toDouble(&ok) : 0;
+        if (parts.size() > 2 || !channelOf(parts[0], &ch) || !ok || start < 0 || start > 1e6) {
+            *error = QStringLiteral("invalid pause \"%1\" (expected CH or CH:START, START in seconds)").arg(p);
+            return false;
+        }
+        if (start > 0)
+            QTimer::singleShot(int(start * 1000), sim, [sim, ch] { sim->setPaused(ch, true); });
+        else
+            sim->setPaused(ch, true);
+    }
+    if (!stallText.isEmpty()) {
+        const QStringList parts = stallText.split(QLatin1Char(':'));
+        bool ok1 = false, ok2 = false;
+        const double start = parts.size() == 2 ? parts[0].toDouble(&ok1) : 0;
+        const double duration = parts.size() == 2 ? parts[1].toDouble(&ok2) : 0;
+        if (!ok1 || !ok2 || start < 0 || duration <= 0 || start > 1e6 || duration > 1e6) {
+            *error = QStringLiteral("invalid stall \"%1\" (expected START:DURATION in seconds)").arg(stallText);
+            return false;
+        }
+        QTimer::singleShot(int(start * 1000), sim, [sim, duration] { sim->stall(int(duration * 1000)); });
+    }
+    return true;
+}
+
+bool SimServer::isStalled() const
+{
+    return stallMs > 0 && stallClock.isValid() && stallClock.elapsed() < stallMs;
+}
+
 void SimServer::pump()
 {
+    if (isStalled())
+        return;
     for (int i = 0; i < clients.size(); ++i)
         pumpClient(clients[i]);
 }
@@ -639,6 +751,12 @@ void SimServer::pumpClient(Client& client)
         const SimChannel& c = channels[ch];
         qint64 want;
         const qint64 pending = s->bytesToWrite() + batch.size();
+        if (c.paused) {
+            // Nothing is owed for the pause: the stream resumes at its rate, not with a burst.
+            if (c.rate > 0)
+                st.due = qint64(double(st.clock.elapsed()) * c.rate / 1000.0);
+            continue;
+        }
         if (c.rate > 0) {
             const qint64 target = qint64(double(st.clock.elapsed()) * c.rate / 1000.0);
             want = target - st.due;
@@ -666,6 +784,11 @@ void SimServer::pumpClient(Client& client)
         while (want > 0) {
             const qint64 index = st.position % wrap;
             const int n = int(std::min<qint64>({want, qint64(blockWords), wrap - index}));
+            if (c.dropEvery > 0 && ++st.blocks % c.dropEvery == 0) {
+                st.position += n; // a lost block: its positions are skipped
+                want -= n;
+                continue;
+            }
             const int at = batch.size();
             batch.resize(at + ValueOffset + 4 * n);
             char* p = batch.data() + at;

@@ -16,6 +16,7 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QStringList>
 #include <QVector>
 
 class QTcpServer;
@@ -74,6 +75,18 @@ public:
     void setBlockWords(int words);
     /// Pixels per scan line and lines per scan frame.
     void setScanPixels(int pixels);
+    /// Faults to show stream health: every n-th data block of a channel is left out (its positions skipped; 0: none).
+    void setDropEvery(int channel, int n);
+    /// A paused channel sends nothing; its stream goes on where it stopped when it resumes.
+    void setPaused(int channel, bool paused);
+    bool isPaused(int channel) const { return channels.at(channel).paused; }
+    /// Sends no data at all for `ms` milliseconds, as a server that hangs (connections stay open).
+    void stall(int ms);
+    bool isStalled() const;
+    /// Applies the fault options of the programs: drops as "CH:N", pauses as "CH" (from the start) or "CH:START", a
+    /// stall as "START:DURATION" (empty: none). Times in seconds from now. False with a message for a bad value.
+    static bool applyFaults(SimServer* sim, const QStringList& drops, const QStringList& pauses, const QString& stall,
+                            QString* error);
     /// The data group (configuration code 59) a channel reports.
     void setChannelGroup(int channel, int group);
     int channelGroup(int channel) const { return channels.at(channel).group; }
@@ -113,12 +126,15 @@ private:
         int signal = 0;
         int period = 1;
         int extra = 0;
+        int dropEvery = 0;
+        bool paused = false;
         QVector<qint32> frame; // precomputed words of one frame (scan, lines)
     };
     struct ChannelState
     {
         qint64 position = 0; // next stream position (words)
         qint64 due = 0;      // words sent since the clock started (throttled channels)
+        qint64 blocks = 0;   // data blocks made, sent or dropped
         QElapsedTimer clock;
     };
     struct Client
@@ -133,6 +149,8 @@ private:
     void onNewConnection();
     void onReadyRead(QTcpSocket* socket);
     void onClientGone(QTcpSocket* socket);
+    /// Closes a client's connection at once and forgets the client.
+    void drop(QTcpSocket* socket);
     void handle(Client& client, const char* telegram, int length);
     void subscribe(Client& client, int channel);
     void sendMetadata(Client& client, int channel);
@@ -150,6 +168,8 @@ private:
     QVector<SimChannel> channels;
     ScanState scan;
     QMap<QPair<int, int>, int> values;
+    QElapsedTimer stallClock;
+    qint64 stallMs = 0;
     QList<Received> received;
     int blockWords = 1019;
     quint32 noise = 12345;

@@ -5,8 +5,8 @@
 namespace {
 
 // Options that take a value, accepted as "--opt value" and "--opt=value".
-const char* const valueOptions[] = {"--layout",     "--connect",      "--run-for",
-                                    "--screenshot", "--snapshot-dir", "--settings"};
+const char* const valueOptions[] = {"--layout",       "--connect",  "--run-for",   "--screenshot", "--snapshot-dir",
+                                    "--settings",     "--sim-drop", "--sim-pause", "--sim-stall"};
 
 bool takesValue(const QString& name)
 {
@@ -83,6 +83,14 @@ bool CommandLine::parse(const QStringList& arguments, ViewerOptions* options, QS
             o.snapshotDir = value;
         } else if (name == QLatin1String("--settings")) {
             o.settingsFile = value;
+        } else if (name == QLatin1String("--sim-drop")) {
+            o.simDrops << value;
+        } else if (name == QLatin1String("--sim-pause")) {
+            o.simPauses << value;
+        } else if (name == QLatin1String("--sim-stall")) {
+            o.simStall = value;
+        } else if (name == QLatin1String("--show-streams")) {
+            o.showStreams = true;
         } else if (name == QLatin1String("--offscreen")) {
             o.offscreen = true;
         } else if (name == QLatin1String("--store-on-exit")) {
@@ -125,6 +133,13 @@ QString CommandLine::usage()
         "  --snapshot-dir DIR   directory of snapshot files (overrides the layout)\n"
         "  --settings FILE      file of the persisted settings (default: the user's configuration)\n"
         "  --list-types         print the plug-in catalogue and exit\n"
+        "  --show-streams       open the Streams view (stream health of every channel) at start\n"
+        "  --sim-drop CH:N      built-in simulator: leave out every N-th data block of channel CH (repeatable)\n"
+        "  --sim-pause CH[:START]\n"
+        "                       built-in simulator: send nothing more on channel CH, from the start or after\n"
+        "                       START seconds (repeatable)\n"
+        "  --sim-stall START:DURATION\n"
+        "                       built-in simulator: after START seconds send no data for DURATION seconds\n"
         "  --help, --version\n"
         "\n"
         "Exit codes: 0 success, 1 a run-time failure (files not written), 2 bad arguments or layout.\n");

@@ -18,6 +18,11 @@ struct ViewerOptions
     bool listTypes = false;
     bool help = false;
     bool version = false;
+    bool showStreams = false;
+    // Faults of the built-in simulator, to see stream health: "CH:N", "CH", "START:DURATION".
+    QStringList simDrops;
+    QStringList simPauses;
+    QString simStall;
 };
 
 class CommandLine

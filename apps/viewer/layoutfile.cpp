@@ -7,11 +7,21 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QLocale>
 #include <QSet>
 
 #include <cmath>
 
 namespace {
+
+// A number for a message as the user wrote it: integers in full ("2147483647", never "2.14748e+09"), other values
+// in their shortest exact form.
+QString numberText(double d)
+{
+    if (d == std::floor(d) && std::fabs(d) < 9.0e15)
+        return QString::number(qint64(d));
+    return QString::number(d, 'g', QLocale::FloatingPointShortest);
+}
 
 // Reads one JSON document into a layout, keeping the place of the value being read for the messages.
 class Reader
@@ -123,9 +133,9 @@ public:
             return fail(place, QStringLiteral("expected an integer, found %1").arg(typeName(v)));
         const double d = v.toDouble();
         if (d != std::floor(d))
-            return fail(place, QStringLiteral("expected an integer, found %1").arg(d));
+            return fail(place, QStringLiteral("expected an integer, found %1").arg(numberText(d)));
         if (d < min || d > max)
-            return fail(place, QStringLiteral("%1 is out of range (%2 to %3)").arg(d).arg(min).arg(max));
+            return fail(place, QStringLiteral("%1 is out of range (%2 to %3)").arg(numberText(d)).arg(min).arg(max));
         *out = int(d);
         return true;
     }

@@ -3,20 +3,26 @@
 
 #include "commandline.h"
 #include "layoutfile.h"
+#include "signalquit.h"
 #include "viewerwindow.h"
 
 #include "connection/viewpage.h"
+#include "displays/waterfallplugin.h"
 #include "simserver.h"
+#include "snapshot/snapshotmgr.h"
 #include "utilif/savable.h"
 
 #include <QApplication>
+#include <QDockWidget>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -46,6 +52,29 @@ QMap<QString, QDateTime> listFiles(const QString& dir)
     return files;
 }
 
+// How long the quit waits for background stores that are still running before it abandons them.
+constexpr int storeWaitMs = 30000;
+
+// Lets running background stores finish, with the event loop running (they report back through it). False if some
+// were still running when the time ran out.
+bool waitForStores(int timeoutMs)
+{
+    if (ViewerWindow::runningStores() == 0)
+        return true;
+    print(stderr, QStringLiteral("Waiting for %1 snapshot store(s) to finish").arg(ViewerWindow::runningStores()));
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (ViewerWindow::runningStores() == 0 || clock.elapsed() >= timeoutMs)
+            loop.quit();
+    });
+    poll.start(20);
+    loop.exec();
+    return ViewerWindow::runningStores() == 0;
+}
+
 // Runs the end of a session: stores, screenshot, report. Returns the exit code.
 class Finisher : public QObject
 {
@@ -53,6 +82,7 @@ public:
     Finisher(ViewerWindow* window, const ViewerOptions& options) : window(window), options(options)
     {
         before = listFiles(snapshotDir());
+        failedBefore = SnapshotMgr::failedStores();
     }
 
     QString snapshotDir() const
@@ -91,6 +121,12 @@ private:
                 print(stderr, QStringLiteral("error: snapshot stores did not finish within 30 s"));
                 code = 1;
             }
+            // Each failed store has printed its message naming the file; its file is not there.
+            const int failed = SnapshotMgr::failedStores() - failedBefore;
+            if (failed > 0) {
+                print(stderr, QStringLiteral("error: %1 snapshot store(s) failed").arg(failed));
+                code = 1;
+            }
             QStringList written;
             const QMap<QString, QDateTime> after = listFiles(snapshotDir());
             for (auto it = after.begin(); it != after.end(); ++it) {
@@ -116,14 +152,22 @@ private:
                 code = 1;
             }
         }
+        if (printHealth)
+            for (const QString& line : window->healthSummary())
+                print(stdout, line);
         print(stdout, QStringLiteral("Settings kept in %1").arg(QDir::toNativeSeparators(Savable::storageFile())));
         QCoreApplication::exit(code);
     }
 
+public:
+    bool printHealth = false; // headless runs end with one line of stream health per channel
+
+private:
     ViewerWindow* window;
     ViewerOptions options;
     QMap<QString, QDateTime> before;
     QElapsedTimer clock;
+    int failedBefore = 0;
     bool started = false;
 };
 
@@ -153,11 +197,20 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
+    // From here on SIGTERM, SIGINT and SIGHUP quit in order; what arrives before the event loop runs waits for it.
+    SignalQuit signalQuit;
+    if (!signalQuit.install(&error))
+        print(stderr, QStringLiteral("orvik-viewer: warning: %1; a signal will end the viewer at once").arg(error));
     QCoreApplication::setApplicationName(QStringLiteral("orvik-viewer"));
     QCoreApplication::setOrganizationName(QStringLiteral("Orvik"));
     if (!options.settingsFile.isEmpty())
         Savable::setStorageFile(QFileInfo(options.settingsFile).absoluteFilePath());
     registerOrvikMetaTypes();
+    // An installed viewer keeps its colour tables in its data folder; a build folder has them beside the program.
+    const QString installedTables =
+        QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral(ORVIK_DATA_FROM_BIN "/colortables"));
+    if (QFileInfo(installedTables).isDir())
+        WaterfallPlugin::setTableDirectory(QDir::cleanPath(installedTables));
 
     if (options.listTypes) {
         for (const GPlugin::PluginDescriptor* d : *ViewPage::getPluginTypes())
@@ -189,6 +242,11 @@ int main(int argc, char** argv)
         host = layout.host;
         port = quint16(layout.port);
     }
+    if (!host.isEmpty() && (!options.simDrops.isEmpty() || !options.simPauses.isEmpty() || !options.simStall.isEmpty())) {
+        print(stderr, QStringLiteral("orvik-viewer: --sim-drop, --sim-pause and --sim-stall apply to the built-in "
+                                     "simulator only, not to the server %1").arg(host));
+        return 2;
+    }
     std::unique_ptr<SimServer> simulator;
     if (host.isEmpty()) {
         simulator = std::make_unique<SimServer>();
@@ -197,6 +255,12 @@ int main(int argc, char** argv)
                 stderr,
                 QStringLiteral("orvik-viewer: cannot start the built-in simulator: %1").arg(simulator->errorString()));
             return 1;
+        }
+        QString faultError;
+        if (!SimServer::applyFaults(simulator.get(), options.simDrops, options.simPauses, options.simStall,
+                                    &faultError)) {
+            print(stderr, QStringLiteral("orvik-viewer: %1").arg(faultError));
+            return 2;
         }
         host = QStringLiteral("127.0.0.1");
         port = simulator->serverPort();
@@ -215,13 +279,44 @@ int main(int argc, char** argv)
     }
     window.connectTo(host, port);
     print(stdout, QStringLiteral("Connecting to %1:%2").arg(host).arg(port));
+    if (options.showStreams)
+        window.streamsDock()->show();
     window.show();
 
     app.setQuitOnLastWindowClosed(false);
     Finisher finisher(&window, options);
+    finisher.printHealth = headless;
     QObject::connect(&window, &ViewerWindow::closed, &finisher, &Finisher::start);
     if (options.runFor >= 0)
-        QTimer::singleShot(int(options.runFor * 1000), &finisher, &Finisher::start);
-    const int code = app.exec();
+        QTimer::singleShot(int(options.runFor * 1000), &finisher, [&finisher] {
+            SignalQuit::beginQuit();
+            finisher.start();
+        });
+    int quitSignal = 0;
+    QObject::connect(&signalQuit, &SignalQuit::received, &finisher, [&](int signalNumber) {
+        if (quitSignal != 0)
+            return;
+        quitSignal = signalNumber;
+        print(stderr, QStringLiteral("orvik-viewer: %1 received, quitting (a second signal ends the viewer at once)")
+                          .arg(SignalQuit::name(signalNumber)));
+        finisher.start();
+    });
+    QObject::connect(&window, &ViewerWindow::closed, [] { SignalQuit::beginQuit(); });
+    int code = app.exec();
+    SignalQuit::beginQuit();
+
+    // The server stops streaming first, so that no new frame starts a store; then the running stores finish.
+    window.stopConnection();
+    if (!waitForStores(storeWaitMs)) {
+        // A thread cannot be torn down while it writes: leave without the destructors. The writers rename a file
+        // to its final name only when it is complete, and the settings are written as they change.
+        print(stderr, QStringLiteral("error: %1 snapshot store(s) did not finish within %2 s and were abandoned")
+                          .arg(ViewerWindow::runningStores())
+                          .arg(storeWaitMs / 1000));
+        std::fflush(nullptr);
+        std::_Exit(1);
+    }
+    if (quitSignal != 0 && code == 0)
+        code = SignalQuit::exitCode(quitSignal);
     return code;
 }

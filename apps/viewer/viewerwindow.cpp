@@ -1,5 +1,7 @@
 #include "viewerwindow.h"
 
+#include "streamsview.h"
+
 #include "connection/channel.h"
 #include "connection/viewmanager.h"
 #include "connection/viewpage.h"
@@ -8,6 +10,7 @@
 #include "utilif/iqtcp.h"
 #include "utilif/savable.h"
 #include "utilif/substitutablewidget.h"
+#include "utilif/wholefile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -17,6 +20,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QDockWidget>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -97,8 +101,18 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent)
     globalSequence = std::make_unique<Savable>(this, QStringLiteral("GlobalSequenceNumber"), QStringLiteral("Viewer"),
                                                false, nullptr, "1");
     setWindowTitle(QStringLiteral("Orvik Viewer"));
+    streamsDockWidget = new QDockWidget(QStringLiteral("Streams"), this);
+    streamsDockWidget->setObjectName(QStringLiteral("StreamsDock"));
+    streamsView = new StreamsView(streamsDockWidget);
+    streamsDockWidget->setWidget(streamsView);
+    addDockWidget(Qt::BottomDockWidgetArea, streamsDockWidget);
+    streamsDockWidget->hide();
     buildMenus();
     buildStatusBar();
+    healthTimer = new QTimer(this);
+    healthTimer->setInterval(500);
+    connect(healthTimer, &QTimer::timeout, this, &ViewerWindow::refreshHealth);
+    healthTimer->start();
     resize(1280, 860);
 }
 
@@ -145,10 +159,19 @@ void ViewerWindow::buildMenus()
     tabsAction->setCheckable(true);
     connect(tabsAction, &QAction::toggled, this, &ViewerWindow::setTabbed);
     displayMenu = view->addMenu(QStringLiteral("&Displays"));
+    QAction* streams = streamsDockWidget->toggleViewAction();
+    streams->setText(QStringLiteral("&Streams"));
+    streams->setToolTip(QStringLiteral("Stream health of every subscribed channel"));
+    view->addAction(streams);
+    connect(streams, &QAction::toggled, this, [this](bool on) {
+        if (on)
+            refreshHealth();
+    });
     connect(displayMenu, &QMenu::aboutToShow, this, &ViewerWindow::rebuildDisplayMenu);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->addAction(QStringLiteral("Plug-in &catalogue"), this, &ViewerWindow::showCatalogue);
+    help->addAction(QStringLiteral("&About Orvik View"), this, &ViewerWindow::showAbout);
 }
 
 void ViewerWindow::buildStatusBar()
@@ -158,8 +181,12 @@ void ViewerWindow::buildStatusBar()
     receivingLabel = new QLabel(QStringLiteral("Receiving"), this);
     overloadLabel = new QLabel(QStringLiteral("Overload"), this);
     sequenceLabel = new QLabel(this);
-    receivingLabel->setToolTip(QStringLiteral("Data arrived in the last 200 ms"));
-    overloadLabel->setToolTip(QStringLiteral("The connection had to drop data"));
+    receivingLabel->setToolTip(QStringLiteral("Receiving: data arrived in the last 200 ms\n"
+                                              "Idle: no data expected (nothing arrived yet)\n"
+                                              "Stalled: a stream that was live has stopped"));
+    overloadLabel->setToolTip(
+        QStringLiteral("The viewer fell behind the server: the server was held back and may have dropped data"));
+    showProtocolErrors(0);
     sequenceLabel->setToolTip(QStringLiteral("Sequence number of the next global snapshot"));
     for (QLabel* l : {receivingLabel, overloadLabel})
         l->setMargin(2);
@@ -262,6 +289,8 @@ bool ViewerWindow::loadLayout(const ViewerLayout& layout, QString* error)
     connect(viewManager, &ViewManager::statusChanged, this, &ViewerWindow::showStatus);
     connect(viewManager, &ViewManager::receiving, this, &ViewerWindow::setReceiving);
     connect(viewManager, &ViewManager::overload, this, &ViewerWindow::setOverload);
+    connect(viewManager, &ViewManager::protocolErrors, this, &ViewerWindow::showProtocolErrors);
+    showProtocolErrors(0);
     if (IQTcp* tcp = viewManager->connection()) {
         connect(tcp, &IQTcp::connected, this, &ViewerWindow::connectionChanged);
         connect(tcp, &IQTcp::error, this, &ViewerWindow::connectionError);
@@ -340,15 +369,20 @@ void ViewerWindow::placePages()
         for (ViewPage* p : pageList)
             tabs->addTab(p, p->getName());
         pageArea = tabs;
+        pageTabs = tabs;
+        pageBoxes.clear();
     } else {
         auto* scroll = new QScrollArea(this);
         scroll->setWidgetResizable(true);
         auto* inner = new QWidget(scroll);
         auto* grid = new QGridLayout(inner);
         const int columns = qMax(1, current.columns);
+        pageBoxes.clear();
+        pageTabs = nullptr;
         // In the grid a titled frame names each page (the tabs carry the names otherwise).
         for (int i = 0; i < pageList.size(); ++i) {
             auto* box = new QGroupBox(pageList.at(i)->getName(), inner);
+            pageBoxes << box;
             auto* boxLayout = new QVBoxLayout(box);
             boxLayout->setContentsMargins(2, 2, 2, 2);
             boxLayout->addWidget(pageList.at(i));
@@ -395,6 +429,17 @@ void ViewerWindow::connectTo(const QString& host, quint16 port)
     connectionLabel->setText(QStringLiteral("Connecting to %1:%2").arg(host).arg(port));
     if (viewManager)
         viewManager->connectToServer(host, port);
+}
+
+void ViewerWindow::stopConnection()
+{
+    if (!viewManager)
+        return;
+    if (viewManager->connection())
+        disconnect(viewManager->connection(), nullptr, this, nullptr);
+    viewManager->stop();
+    connectedFlag = false;
+    connectionLabel->setText(QStringLiteral("Not connected"));
 }
 
 void ViewerWindow::setSnapshotDir(const QString& dir)
@@ -458,8 +503,78 @@ void ViewerWindow::connectionError()
 
 void ViewerWindow::setReceiving(bool on)
 {
-    receivingLabel->setStyleSheet(on ? QStringLiteral("background: #2e9d3a; color: white")
-                                     : QStringLiteral("color: gray"));
+    receivingNow = on;
+    const QString text = receivingText();
+    receivingLabel->setText(text);
+    receivingLabel->setStyleSheet(text == QLatin1String("Receiving") ? QStringLiteral("background: #2e9d3a; color: white")
+                                  : text == QLatin1String("Stalled") ? QStringLiteral("background: #e08a00; color: white")
+                                                                     : QStringLiteral("color: gray"));
+}
+
+QVector<Channel*> ViewerWindow::subscribedChannels() const
+{
+    if (!viewManager)
+        return {};
+    const QVector<Channel*>& all = viewManager->getChannels();
+    return all.mid(0, qMax(0, qMin(int(all.size()), current.channelCount - current.unsubscribed)));
+}
+
+QString ViewerWindow::receivingText() const
+{
+    if (receivingNow)
+        return QStringLiteral("Receiving");
+    // Stalled: a stream that was live has gone quiet for longer than its frame period; idle: nothing came yet or
+    // every stream ended without anyone waiting for it.
+    for (const Channel* c : subscribedChannels())
+        if (c->health().state() == ChannelHealth::Stale)
+            return QStringLiteral("Stalled");
+    return QStringLiteral("Idle");
+}
+
+QString ViewerWindow::pageTitle(int page) const
+{
+    if (page < 0 || page >= pageList.size())
+        return QString();
+    const ViewPage* p = pageList.at(page);
+    const int number = p->getChannelNo();
+    const QVector<Channel*> channels = subscribedChannels();
+    if (number >= 0 && number < channels.size()) {
+        const ChannelHealth h = channels.at(number)->health();
+        if (h.state() == ChannelHealth::Stale)
+            return QStringLiteral("%1  \u26a0 stale: no data for %2 s")
+                .arg(p->getName())
+                .arg(h.msSinceLastBlock / 1000.0, 0, 'f', 1);
+    }
+    return p->getName();
+}
+
+QStringList ViewerWindow::healthSummary() const
+{
+    QStringList lines;
+    for (const Channel* c : subscribedChannels())
+        lines << StreamsView::summaryLine(c->getNumber(), c->getName(), c->health());
+    return lines;
+}
+
+void ViewerWindow::refreshHealth()
+{
+    if (!streamsDockWidget->isHidden())
+        streamsView->refresh(subscribedChannels());
+    for (int i = 0; i < pageList.size(); ++i) {
+        const QString title = pageTitle(i);
+        if (i < pageBoxes.size() && pageBoxes.at(i) && pageBoxes.at(i)->title() != title)
+            pageBoxes.at(i)->setTitle(title);
+        if (pageTabs && i < pageTabs->count() && pageTabs->tabText(i) != title)
+            pageTabs->setTabText(i, title);
+    }
+    setReceiving(receivingNow);
+}
+
+void ViewerWindow::showProtocolErrors(int count)
+{
+    // Each one closed the connection, which was then opened again: rare, but worth knowing about.
+    connectionLabel->setToolTip(
+        QStringLiteral("Protocol errors in the server's stream since the layout was loaded: %1").arg(count));
 }
 
 void ViewerWindow::setOverload(bool on)
@@ -551,7 +666,7 @@ void ViewerWindow::storeAlways(bool on)
 bool ViewerWindow::saveScreenshot(const QString& path, QString* error)
 {
     const QPixmap shot = grab();
-    if (shot.isNull() || !shot.save(path, "PNG")) {
+    if (shot.isNull() || !WholeFile::saveImage(shot.toImage(), path, "PNG")) {
         if (error)
             *error = QStringLiteral("Could not write the screenshot to %1").arg(path);
         return false;
@@ -614,6 +729,20 @@ void ViewerWindow::connectDialog()
     QString error;
     if (!loadLayout(layout, &error))
         showStatus(error, -1, 2);
+}
+
+QString ViewerWindow::aboutText()
+{
+    return QStringLiteral("<h3>Orvik View %1</h3>"
+                          "<p>Shows live measurement data of an acquisition server: scans, lines, spectra and "
+                          "histograms, with snapshots and recordings.</p>"
+                          "<p>Built with Qt %2. Released under the MIT licence.</p>")
+        .arg(QStringLiteral(ORVIK_VERSION), QString::fromLatin1(qVersion()));
+}
+
+void ViewerWindow::showAbout()
+{
+    QMessageBox::about(this, QStringLiteral("About Orvik View"), aboutText());
 }
 
 void ViewerWindow::showCatalogue()

@@ -17,8 +17,13 @@
 #include <memory>
 
 class GPlugin;
+class Channel;
 class QAction;
+class QDockWidget;
+class QGroupBox;
 class QLabel;
+class QTabWidget;
+class StreamsView;
 class QMenu;
 class QTimer;
 class Savable;
@@ -37,6 +42,8 @@ public:
     bool loadLayout(const ViewerLayout& layout, QString* error);
     /// Connects (and keeps reconnecting) to the server.
     void connectTo(const QString& host, quint16 port);
+    /// Sends the stop telegram and closes the connection for good (the quit: no "connection lost" message).
+    void stopConnection();
     /// Overrides the snapshot directory of this and every later layout (empty: the layout's).
     void setSnapshotDir(const QString& dir);
     QString snapshotDir() const { return prefs.snapshotDir; }
@@ -58,6 +65,20 @@ public:
     static int runningStores();
     /// The main window as a PNG file.
     bool saveScreenshot(const QString& path, QString* error);
+    /// The channels the connection subscribes, in order (empty without a layout).
+    QVector<Channel*> subscribedChannels() const;
+    /// One line of stream health per subscribed channel (the headless summary).
+    QStringList healthSummary() const;
+    /// The Streams view (a dock, hidden until View > Streams shows it).
+    QDockWidget* streamsDock() const { return streamsDockWidget; }
+    /// The text of the receiving indicator: "Receiving", "Idle" or "Stalled".
+    QString receivingText() const;
+    /// A page's title as shown, with the mark of a stale channel.
+    QString pageTitle(int page) const;
+    /// Updates the Streams view, the page titles and the receiving indicator now (a timer does it twice a second).
+    void refreshHealth();
+    /// The About box's text: program, version, licence.
+    static QString aboutText();
 
 public slots:
     void showStatus(QString text, int displayTime, int severity);
@@ -67,6 +88,7 @@ public slots:
     void openLayout();
     void connectDialog();
     void showCatalogue();
+    void showAbout();
     void setTabbed(bool tabs);
     /// Snapshot names and file types of the managers of one data group.
     void channelDialogForGroup(int dGroup);
@@ -85,6 +107,7 @@ private slots:
     void globalSequenceChanged(int number);
     void setReceiving(bool on);
     void setOverload(bool on);
+    void showProtocolErrors(int count);
     void connectionChanged(bool up);
     void connectionError();
 
@@ -121,6 +144,12 @@ private:
     QAction* storeAlwaysAction = nullptr;
     QAction* tabsAction = nullptr;
     QMenu* displayMenu = nullptr;
+    QDockWidget* streamsDockWidget = nullptr;
+    StreamsView* streamsView = nullptr;
+    QTimer* healthTimer = nullptr;
+    bool receivingNow = false;
+    QList<QPointer<QGroupBox>> pageBoxes;
+    QPointer<QTabWidget> pageTabs;
     QList<QPointer<QWidget>> dialogs;
     mutable QMap<int, std::shared_ptr<Savable>> sequenceSettings;
     std::unique_ptr<Savable> globalSequence;

@@ -1,10 +1,12 @@
 #include "connection/channel.h"
 
 #include "connection/viewpage.h"
+#include "framework/streamformat.h"
 #include "snapshot/snapshotmgr.h"
 #include "utilif/error.h"
 #include "utilif/framebuffer.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTimer>
 
@@ -72,6 +74,7 @@ void Channel::distributeData(const int* data, int count, int index)
     }
     if (buffer->savePermCsv(data, count, index) >= FrameBuffer::saveFailed)
         permLogFailed();
+    stats.block(count, index, buffer->frameLength());
     // A copy (no allocation): a plug-in may make its page leave the channel while it handles the data.
     const QList<ViewPage*> targets = pages;
     int remaining = count;
@@ -85,6 +88,8 @@ void Channel::distributeData(const int* data, int count, int index)
         index += taken;
         data += taken;
         remaining = rest;
+        if (buffer->atFrameEnd())
+            stats.frameEnded();
         // A frame that ends exactly with the block fires here too, so that a store of the next complete frame
         // does not wait for the next block.
         if ((rest != 0 || buffer->atFrameEnd()) && buffer->frameTrigger != 0 && samplesSinceTrigger != 0)
@@ -125,90 +130,34 @@ void Channel::sendSingleMetadata(GPlugin* plugin, int code, int value)
 {
     if (!plugin)
         return;
-    switch (code) {
-    case 0x2001:
-        plugin->setDataOrder(GPlugin::DataOrder(value));
-        break;
-    case 0x2002:
-        plugin->setDataRangeX(value);
-        break;
-    case 0x2003:
-        plugin->setDataRangeY(value);
-        break;
-    case 0x2004:
-        plugin->setDataPhysX(value);
-        break;
-    case 0x2005:
-        plugin->setDataPhysY(value);
-        break;
-    case 0x2006:
-        plugin->setDataOffsetX(value);
-        break;
-    case 0x2007:
-        plugin->setDataOffsetY(value);
-        break;
-    case 0x2008:
-        plugin->setDataRotation(value);
-        break;
-    case 0x2009:
+    if (code == StreamFormat::metaInit) {
+        if (value != 0)
+            plugin->init();
+        return;
+    }
+    StreamFormat::Property p;
+    if (!StreamFormat::fromMetaCode(code, &p))
+        return;
+    if (p == StreamFormat::Trigger) {
         // The value names a data group; a number below the group count without an entry sends nothing.
         if (value >= 0 && value < groups->size() && groups->contains(value))
             plugin->setDataTrigger(GPlugin::DataTrigger(groups->value(value).trigger));
-        break;
-    case 0x200A:
-        plugin->setDataPhysVal(value);
-        break;
-    case 0x200C:
-        plugin->setDataPhysValNumerator(value);
-        break;
-    case 0x2010:
-        plugin->setDataEncoding(GPlugin::DataEncoding(value));
-        break;
-    case 0x2011:
-        plugin->setDataBinning(value);
-        break;
-    case 0x2012:
-        plugin->setDataUnitX(value);
-        break;
-    case 0x2013:
-        plugin->setDataUnitVal(value);
-        break;
-    case 0x2014:
-        plugin->setDataOffsetVal(value);
-        break;
-    case 0x2015:
-        plugin->setFixXY(value != 0);
-        break;
-    case 0x2016:
-        plugin->setDataScanSpeed(value);
-        break;
-    case 0x2017:
-        plugin->setDataRangeZ(value);
-        break;
-    case 0x2018:
-        plugin->setDataPhysZ(value);
-        break;
-    case 0x2019:
-        plugin->setDataOffsetZ(value);
-        break;
-    case 0x2020:
-        plugin->setDataUnitZ(value);
-        break;
-    case 0x2100:
-        if (value != 0)
-            plugin->init();
-        break;
-    default:
-        break;
+        return;
     }
+    StreamFormat::deliver(plugin, p, value);
 }
 
 void Channel::replayMetaData(GPlugin* plugin)
 {
-    // Copied: a plug-in's reaction must not invalidate the walk.
-    const QMap<int, int> meta = buffer->metaData();
-    for (auto it = meta.cbegin(); it != meta.cend(); ++it)
-        sendSingleMetadata(plugin, it.key(), it.value());
+    // Copied: a plug-in's reaction must not invalidate the walk. Ascending code order, the init code last.
+    const StreamFormat meta = buffer->format();
+    const int init = buffer->getInit();
+    const bool hasInit = buffer->hasInit();
+    for (StreamFormat::Property p : StreamFormat::codeOrder())
+        if (meta.isSet(p))
+            sendSingleMetadata(plugin, StreamFormat::info(p).metaCode, meta.value(p));
+    if (hasInit)
+        sendSingleMetadata(plugin, StreamFormat::metaInit, init);
 }
 
 void Channel::setDataGroup(int group)
@@ -283,6 +232,7 @@ void Channel::replayFrameInt(GPlugin* receiver)
     for (const QPointer<GPlugin>& target : list) {
         if (!target)
             continue;
+        stats.replayed();
         target->init();
         replayMetaData(target);
         int count = 0;
@@ -326,12 +276,18 @@ bool Channel::startLogging(QString fileName, QString* message)
     QString text;
     bool ok;
     if (fileName.isEmpty()) {
+        const QString name = buffer->permLogName();
         ok = buffer->startPermCsv(QString(), QByteArray()) < FrameBuffer::saveFailed;
-        text = QStringLiteral("Finished continous output");
+        text = ok ? QStringLiteral("Finished continous output")
+                  : QStringLiteral("Failed to write continous output to ") + name;
     } else {
-        // Claimed at once: the log appends, and must never continue somebody else's file.
+        // Created at once, exclusively: the log appends, and must never continue somebody else's file.
         const QString full = SnapshotMgr::reserveFilename(fileName, QStringLiteral("csv"), QStringLiteral("log"));
-        ok = !full.isEmpty() && buffer->startPermCsv(full, latin1Title()) < FrameBuffer::saveFailed;
+        QFile created(full);
+        ok = !full.isEmpty() && created.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+        created.close();
+        ok = ok && buffer->startPermCsv(full, latin1Title()) < FrameBuffer::saveFailed;
+        SnapshotMgr::releaseFilename(full);
         text = (ok ? QStringLiteral("Started continous output to ")
                    : QStringLiteral("Failed to start continous output to ")) +
                (full.isEmpty() ? fileName : full);
@@ -362,14 +318,21 @@ bool Channel::saveSnapshot(QString baseName, int formats, const SnapshotBuffer* 
     int result = FrameBuffer::saveOk;
     QString lastName;
     bool wrote = false;
-    // Each file name is claimed when it is chosen, so that concurrent stores never pick the same one.
+    // Each file name is claimed when it is chosen, so that concurrent stores never pick the same one. A writer
+    // that fails leaves no file behind.
     auto write = [&](const QString& ext, const QString& suffix, auto&& save) {
         if (result >= FrameBuffer::saveFailed)
             return;
         lastName = SnapshotMgr::reserveFilename(baseName, ext, suffix);
-        result = lastName.isEmpty() ? int(FrameBuffer::saveFailed) : save(lastName);
-        if (result >= FrameBuffer::saveFailed && !lastName.isEmpty())
-            QFile::remove(lastName); // only our empty claim or nothing is there: the writer never replaces on failure
+        if (lastName.isEmpty()) {
+            // Every numbered name is taken: the message names the plain one.
+            result = FrameBuffer::saveFailed;
+            lastName = QDir::toNativeSeparators(baseName + (suffix.isEmpty() ? QString() : QLatin1Char('-') + suffix) +
+                                                QLatin1Char('.') + ext);
+        } else {
+            result = save(lastName);
+            SnapshotMgr::releaseFilename(lastName);
+        }
         wrote = true;
     };
     if (formats & SnapshotMgr::typeAsciiRaw) {
@@ -389,6 +352,8 @@ bool Channel::saveSnapshot(QString baseName, int formats, const SnapshotBuffer* 
               [&](const QString& n) { return frame.saveFrameBcr(n, title, false); });
     }
     const bool ok = result < FrameBuffer::saveFailed;
+    if (ok && wrote)
+        stats.stored();
     // A line written as CSV together with a binary request that a line cannot satisfy reports nothing (on
     // success), and so does a request of types this frame has none of.
     const bool silent = (wrote && mode == 1 && (formats & SnapshotMgr::typeBinaryRaw)) ||

@@ -4,6 +4,7 @@
 // replays the stored state to chains that join late, writes the permanent CSV log and stores its raw frame as a
 // snapshot provider.
 
+#include "connection/channelhealth.h"
 #include "connection/datagroup.h"
 #include "framework/gplugin.h"
 #include "snapshot/snapshotprovider.h"
@@ -70,6 +71,8 @@ public:
     void setPeriod(int value) { period = value; }
     int getExtraProperty() const { return extraProperty; }
     void setExtraProperty(int value) { extraProperty = value; }
+    /// The stream's live statistics (read on the GUI thread; cheap).
+    ChannelHealth health() const { return stats.health(); }
 
     // SnapshotProvider
     SnapshotBuffer* snapshotData(int types) override;
@@ -115,4 +118,5 @@ private:
     int samplesSinceTrigger = 0;
     bool stopped = false;
     bool replayScheduled = false;
+    ChannelStats stats;
 };

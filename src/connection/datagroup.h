@@ -20,7 +20,7 @@ struct DataGroup
     QString name;        // shown in channel descriptions
     QString tag;         // first part of snapshot file names of pages that show the group
     int groupNumber = 0;
-    int trigger = 0;                    // GPlugin::DataTrigger delivered for metadata 0x2009
+    int trigger = 0;                    // GPlugin::DataTrigger delivered for the group metadata
     bool storeRaw = true;               // the group's raw frames are kept and take part in snapshots
     bool logContinuous = false;         // permanent stores also start the continuous CSV log of the channels
     bool storeLocalDefault = false;     // default of SnapshotMgr::flagStoreLocal

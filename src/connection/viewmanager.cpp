@@ -40,6 +40,7 @@ ViewManager::ViewManager(const GPlugin::PrefData* prefs, bool lossless, QObject*
     connect(tcp, SIGNAL(dataReceived(char*,int)), this, SLOT(receive(char*,int)));
     connect(tcp, SIGNAL(error()), this, SLOT(networkError()));
     connect(tcp, SIGNAL(connected(bool)), this, SLOT(connected(bool)));
+    connect(tcp, &IQTcp::protocolError, this, &ViewManager::protocolError);
     statusTimer = new QTimer(this);
     connect(statusTimer, &QTimer::timeout, this, &ViewManager::updateStatus);
     statusTimer->start(statusPeriodMs);
@@ -245,6 +246,17 @@ void ViewManager::connected(bool up)
     } else if (!stopping) {
         emit statusChanged(tr("Connection to data server %1 lost, reconnecting").arg(where), -1, 2);
     }
+}
+
+void ViewManager::protocolError(const QString& what)
+{
+    // The connection is already closed and its reconnection scheduled; the host hears why and how often.
+    ++protocolErrorCount;
+    const QString where = QStringLiteral("%1:%2").arg(tcp->host()).arg(tcp->port());
+    emit statusChanged(tr("Protocol error from data server %1: %2; the connection was closed, reconnecting")
+                           .arg(where, what),
+                       -1, 2);
+    emit protocolErrors(protocolErrorCount);
 }
 
 void ViewManager::updateStatus()

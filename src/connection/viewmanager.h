@@ -40,6 +40,8 @@ public:
     bool sendTelegram(int kind, int address, int index, const int* value);
     void setLosslessConnection(bool on);
     bool getOverload() const { return overloadState; }
+    /// How often the server's stream broke (a length word no telegram can have) since the manager was made.
+    int getProtocolErrors() const { return protocolErrorCount; }
     /// Applies one configuration reply given as a telegram in memory (at least 28 bytes).
     void receiveAckTel(void* tel);
 
@@ -65,6 +67,11 @@ signals:
     void receiving(bool receiving);
     void overload(bool overload);
     void statusChanged(QString text, int displayTime, int severity);
+    /// The stream broke again; `count` is the new total (getProtocolErrors()).
+    void protocolErrors(int count);
+
+private slots:
+    void protocolError(const QString& what);
 
 private:
     void applyConfig(int address, int channel, int value);
@@ -81,6 +88,7 @@ private:
     bool lossless = false;
     int channelCount = 0;
     int unsubscribedCount = 0;
+    int protocolErrorCount = 0;
     QVector<int> alignedScratch; // copy of a data block that arrived at an address not aligned to 4 bytes
     bool stopping = false; // stop() ran: a closing connection is no news for the host
 };

@@ -5,6 +5,7 @@
 #include "snapshot/snapshotmgr.h"
 #include "snapshot/snapshotrequester.h"
 #include "utilif/enummap.h"
+#include "utilif/error.h"
 #include "utilif/qthelpers.h"
 
 #include <QBoxLayout>
@@ -14,6 +15,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <new>
 
 namespace {
 
@@ -176,14 +178,32 @@ GPlugin* ViewPage::addPlugin(QString type, QString name, QStringList keys, QStri
     }
     if (!plugin)
         return nullptr;
+    // Connected before the options so that what an option reports reaches the host.
+    connect(plugin, SIGNAL(statusChanged(QString,int,int)), this, SIGNAL(statusChanged(QString,int,int)),
+            Qt::UniqueConnection);
     for (int k = 0; k < keys.size(); ++k) {
         const QString value = k < values.size() ? values[k] : QString();
         if (keys[k].toLower() == QLatin1String("leftalign") && value == QLatin1String("0") && outerLayout)
             pluginLayout = outerLayout; // widgets from here on span the page's width
-        plugin->setOption(keys[k], value);
+        // setOption does not throw; should one still run out of memory, the option is reported and left out
+        // instead of ending the layout.
+        try {
+            plugin->setOption(keys[k], value);
+        } catch (const OomError&) {
+            optionFailed(name, keys[k], value);
+        } catch (const std::bad_alloc&) {
+            optionFailed(name, keys[k], value);
+        }
     }
     addReceiver(plugin);
     return plugin;
+}
+
+void ViewPage::optionFailed(const QString& pluginName, const QString& key, const QString& value)
+{
+    emit statusChanged(
+        QStringLiteral("Not enough memory for option %1=%2 of %3; the option is ignored").arg(key, value, pluginName),
+        -1, 2);
 }
 
 void ViewPage::addReceiver(GPlugin* plugin)
@@ -211,7 +231,8 @@ void ViewPage::addReceiver(GPlugin* plugin)
     connect(plugin, SIGNAL(gridSelected(PathList,Int32,Int32,GPlugin::DataTrigger)), this,
             SIGNAL(gridSelected(PathList,Int32,Int32,GPlugin::DataTrigger)));
     connect(plugin, SIGNAL(sendGenericTelegram(void*)), this, SIGNAL(genericTel(void*)));
-    connect(plugin, SIGNAL(statusChanged(QString,int,int)), this, SIGNAL(statusChanged(QString,int,int)));
+    connect(plugin, SIGNAL(statusChanged(QString,int,int)), this, SIGNAL(statusChanged(QString,int,int)),
+            Qt::UniqueConnection);
     connect(plugin, SIGNAL(searchPartner(QString,GPlugin*)), this, SIGNAL(searchPluginIn(QString,GPlugin*)));
     connect(this, SIGNAL(searchPluginOut(QString,GPlugin*)), plugin, SLOT(checkForPartner(QString,GPlugin*)));
     connect(plugin, SIGNAL(requestLastFrame()), this, SLOT(replayLastFrame()));

@@ -99,6 +99,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    /// Reports an option that ran out of memory (it is left out).
+    void optionFailed(const QString& pluginName, const QString& key, const QString& value);
     void moveToChannel(int n);
     void leaveChannel();
     Channel* currentChannel() const;

@@ -126,13 +126,7 @@ bool ColorTableReader::parseText(const QByteArray& bytes, QVector<QRgb>* table, 
         return fail("colour value above 255");
     if (comps.size() % 3 != 0)
         return fail("number of colour values is not a multiple of 3");
-    if (comps.size() == maxComponents) {
-        // More colours than a table can hold: refuse rather than drop the rest silently.
-        int extra = 0;
-        const bool more = labels ? (next(&extra) && next(&extra)) : next(&extra);
-        if (more)
-            return fail("more than 2000 colours");
-    }
+    // Reading stopped after the last entry a table holds: the colours after it are not used.
     QVector<QRgb> result(comps.size() / 3);
     for (int i = 0; i < result.size(); ++i)
         result[i] = qRgb(comps[3 * i], comps[3 * i + 1], comps[3 * i + 2]);

@@ -14,7 +14,7 @@
 class ColorTableReader
 {
 public:
-    /// Largest text table accepted: 2000 colours, 6000 components.
+    /// Largest text table: 2000 colours, 6000 components; a longer file gives its first 2000 colours.
     static constexpr int maxEntries = 2000;
     /// Text tables beyond this size are rejected before they are read.
     static constexpr qint64 maxFileSize = 1 << 20;

@@ -1,8 +1,9 @@
 #pragma once
 // HistogramPlugin ("3D Histogram Display"): shows 2D projections of 3D histograms h(x, y, t), h as grey levels. It
 // takes either hits (encoding coord3d: each word packs the signed coordinates x, y and t, with field widths from
-// the binning code) or counts in storage order (encoding Int32). It ends a chain but forwards every block and
-// property unchanged to a successor.
+// the binning code) or counts in storage order (encoding Int32). It ends a chain but forwards every block
+// unchanged to a successor.
+// Properties: every property is forwarded unchanged (the order, the encoding and the binning code are also read).
 
 #include "framework/gplugin.h"
 #include "framework/streamformat.h"

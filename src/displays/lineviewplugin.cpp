@@ -14,9 +14,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDateTime>
 #include <QDialog>
-#include <QFile>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -24,7 +22,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QTextStream>
 #include <QTimer>
 #include <QToolButton>
 #include <QWheelEvent>
@@ -39,7 +36,7 @@ const GPlugin::PluginDescriptor lineDisplay2(QStringLiteral("Line Display 2"),
                                              lineViewFactory);
 const GPlugin::PluginDescriptor doubleLineDisplay2(QStringLiteral("Double Line Display 2"),
                                                    QStringLiteral("y(x) or y(t) display for two input streams."),
-                                                   0x10c1, lineViewFactory);
+                                                   0x10c1, doubleLineViewFactory);
 const GPlugin::PluginDescriptor parametricDisplay(
     QStringLiteral("Parametric Display"),
     QStringLiteral("Displays two data streams as a parametric curve,\ni.e. the set of points x(t),y(t) ."), 0x1041,
@@ -48,12 +45,8 @@ const GPlugin::PluginDescriptor parametricDisplay(
 // Curves of ordered data are cut only at this size: a stream whose lines never end (or are announced absurdly long)
 // must not take all memory.
 constexpr int kHardMaxPoints = 1 << 24;
-constexpr double kQuarterOctaveUp = 1.189207115002721;    // 2^(1/4)
-constexpr double kQuarterOctaveDown = 0.8408964152537146; // 2^(-1/4)
 // A server-side marker position is a fraction of 2^31 of 12.5 MHz worth of ticks.
 constexpr double kMarkerScale = 12500000 * 4.656612873077393e-10;
-// Range selections in volts go to the server as counts of 1/3276.75 V.
-constexpr double kVoltCounts = 3276.75;
 
 // A small glyph icon for the tool bar buttons.
 QIcon glyphIcon(const QString& glyph)
@@ -70,33 +63,21 @@ QIcon glyphIcon(const QString& glyph)
     return QIcon(pm);
 }
 
-// Truncation toward zero that saturates at the int range (NaN gives 0).
-int truncInt(double v)
-{
-    if (!(v == v))
-        return 0;
-    if (v >= 2147483647.0)
-        return 2147483647;
-    if (v <= -2147483648.0)
-        return -2147483647 - 1;
-    return int(v);
-}
-
-double clampTo(double v, double lo, double hi)
-{
-    return v < lo ? lo : v > hi ? hi : v;
-}
-
 } // namespace
 
 GPlugin* lineViewFactory(QWidget* parent, QString name)
 {
-    return new LineViewPlugin(parent, name, false, nullptr);
+    return new LineViewPlugin(parent, name, false, nullptr, &lineDisplay2);
+}
+
+GPlugin* doubleLineViewFactory(QWidget* parent, QString name)
+{
+    return new LineViewPlugin(parent, name, false, nullptr, &doubleLineDisplay2);
 }
 
 GPlugin* corrViewFactory(QWidget* parent, QString name)
 {
-    return new LineViewPlugin(parent, name, true, nullptr);
+    return new LineViewPlugin(parent, name, true, nullptr, &parametricDisplay);
 }
 
 LineViewPlugin::LineViewPlugin(QWidget* parent, QString name, bool parametric, ViewFactory viewFactory,
@@ -423,9 +404,7 @@ bool LineViewPlugin::hasYManual() const
 
 void LineViewPlugin::setDataRangeX(int value)
 {
-    const int v = value == 1 ? 2 : value;
-    if (v > 0 && v != meta.rangeX) {
-        meta.rangeX = v;
+    if (meta.accept(StreamFormat::RangeX, value)) {
         setPending(pendUpdate | pendClear | pendRangeX);
     }
     GPlugin::setDataRangeX(value);
@@ -433,8 +412,7 @@ void LineViewPlugin::setDataRangeX(int value)
 
 void LineViewPlugin::setDataOffsetX(int value)
 {
-    if (value != meta.offsetX) {
-        meta.offsetX = value;
+    if (meta.accept(StreamFormat::OffsetX, value)) {
         setPending(pendUpdate | pendClear | pendRangeX);
     }
     GPlugin::setDataOffsetX(value);
@@ -442,8 +420,7 @@ void LineViewPlugin::setDataOffsetX(int value)
 
 void LineViewPlugin::setDataPhysX(int value)
 {
-    if (value > 1 && value != meta.physX) {
-        meta.physX = value;
+    if (meta.accept(StreamFormat::PhysX, value)) {
         setPending(pendUpdate | pendClear | pendRangeX);
     }
     GPlugin::setDataPhysX(value);
@@ -451,8 +428,7 @@ void LineViewPlugin::setDataPhysX(int value)
 
 void LineViewPlugin::setDataUnitX(int unit)
 {
-    if (unit != 0x80 && unit != meta.unitX) {
-        meta.unitX = unit;
+    if (meta.accept(StreamFormat::UnitX, unit)) {
         setPending(pendUpdate | pendClear | pendRangeX);
     }
     GPlugin::setDataUnitX(unit);
@@ -460,9 +436,7 @@ void LineViewPlugin::setDataUnitX(int unit)
 
 void LineViewPlugin::setDataUnitVal(int unit)
 {
-    const int u = fixedUnitVal > 0 ? fixedUnitVal : unit;
-    if (u != meta.unitVal) {
-        meta.unitVal = u;
+    if (meta.accept(StreamFormat::UnitVal, fixedUnitVal > 0 ? fixedUnitVal : unit)) {
         setPending(pendUpdate | pendClear | pendRangeX);
     }
     GPlugin::setDataUnitVal(unit);
@@ -470,8 +444,7 @@ void LineViewPlugin::setDataUnitVal(int unit)
 
 void LineViewPlugin::setDataOffsetVal(int value)
 {
-    if (value != meta.offsetVal) {
-        meta.offsetVal = value;
+    if (meta.accept(StreamFormat::OffsetVal, value)) {
         setPending(pendUpdate);
     }
     GPlugin::setDataOffsetVal(value);
@@ -479,10 +452,7 @@ void LineViewPlugin::setDataOffsetVal(int value)
 
 void LineViewPlugin::setDataPhysVal(int value)
 {
-    const int v = fixedPhysVal > 0 ? fixedPhysVal : value;
-    // A physical value of 0 would make every value infinite.
-    if (v != 0 && v != meta.physVal) {
-        meta.physVal = v;
+    if (meta.accept(StreamFormat::PhysVal, fixedPhysVal > 0 ? fixedPhysVal : value)) {
         setPending(pendUpdate);
     }
     GPlugin::setDataPhysVal(value);
@@ -490,8 +460,7 @@ void LineViewPlugin::setDataPhysVal(int value)
 
 void LineViewPlugin::setDataPhysValNumerator(int value)
 {
-    if (value != 0 && value != meta.physValNumerator) {
-        meta.physValNumerator = value;
+    if (meta.accept(StreamFormat::PhysValNumerator, value)) {
         setPending(pendUpdate);
     }
     GPlugin::setDataPhysValNumerator(value);
@@ -499,8 +468,7 @@ void LineViewPlugin::setDataPhysValNumerator(int value)
 
 void LineViewPlugin::setDataOrder(GPlugin::DataOrder order)
 {
-    if (order != meta.order) {
-        meta.order = order;
+    if (meta.accept(StreamFormat::Order, int(order))) {
         setPending(pendUpdate | pendClear | pendRangeX | pendLineCount);
     }
     GPlugin::setDataOrder(order);
@@ -508,14 +476,14 @@ void LineViewPlugin::setDataOrder(GPlugin::DataOrder order)
 
 void LineViewPlugin::setDataTrigger(GPlugin::DataTrigger trigger)
 {
-    meta.trigger = trigger;
+    meta.accept(StreamFormat::Trigger, int(trigger));
     GPlugin::setDataTrigger(trigger);
 }
 
 void LineViewPlugin::setDataEncoding(GPlugin::DataEncoding encoding)
 {
     const int oldType = meta.encType, oldChannels = meta.channels, oldMask = meta.channelMask;
-    meta.encoding = int(encoding);
+    meta.accept(StreamFormat::Encoding, int(encoding));
     meta.update();
     if (meta.encType != oldType || meta.channels != oldChannels || meta.channelMask != oldMask)
         setPending(pendClear);
@@ -735,417 +703,6 @@ void LineViewPlugin::onLineCntChg()
 void LineViewPlugin::onMaxPtsChg()
 {
     maxPoints = spMaxPts->value() * 1024;
-}
-
-// ---- ranges ----
-
-void LineViewPlugin::autoscaleRgY(bool force)
-{
-    if (!widgetAlive)
-        return;
-    if (!force && autoscaleClock.isValid() && autoscaleClock.elapsed() <= 400)
-        return;
-    autoscaleClock.start();
-    autoscaleTimer->start(800);
-
-    bool valid = false;
-    const QRectF b = view->getDataBounds(&valid);
-    QRectF u = b;
-    bool uValid = valid;
-    if (prevValid) {
-        if (uValid) {
-            const double l = std::min(u.left(), prevBounds.left()), r = std::max(u.right(), prevBounds.right());
-            const double t = std::min(u.top(), prevBounds.top()), bo = std::max(u.bottom(), prevBounds.bottom());
-            u = QRectF(l, t, r - l, bo - t);
-        } else {
-            u = prevBounds;
-            uValid = true;
-        }
-    }
-    const QRectF win = view->getWindow(false);
-    const int mode = getYMode();
-    // Follows the data with a 25 % margin on both sides, and moves only when an edge is off by more than that.
-    auto follow = [](double start, double size, double winStart, double winSize, double* ns, double* nsz) {
-        double m = size * 0.25, t = 1.01 * m;
-        if (m == 0) {
-            m = 1e-6;
-            t = 1.01e-6;
-        }
-        *ns = start - m;
-        *nsz = size + 2 * m;
-        return std::fabs(*ns - winStart) > t || std::fabs(*ns + *nsz - (winStart + winSize)) > t;
-    };
-    double ns = 0, nsz = 0;
-    if (mode == yMaximum && zoomYMax > zoomYMin) {
-        setRangeEditsY(zoomYMin, zoomYMax);
-        onRgYEdit();
-    } else if (mode != yManual && uValid && follow(u.y(), u.height(), win.y(), win.height(), &ns, &nsz)) {
-        setRangeEditsY(ns, nsz);
-        onRgYEdit();
-    }
-    if (parametric && !hasXManual() && uValid && follow(u.x(), u.width(), win.x(), win.width(), &ns, &nsz)) {
-        setRangeEditsX(ns, nsz);
-        onRgXEdit();
-    }
-    prevBounds = b;
-    prevValid = valid;
-}
-
-void LineViewPlugin::onRgYEdit()
-{
-    const double minWidth = std::fabs(meta.yScale);
-    edYWidth->setMinimum(minWidth);
-    const double start = edYStart->getValue();
-    double width = edYWidth->getValue();
-    if (width < minWidth) {
-        width = minWidth;
-        const QSignalBlocker b(edYWidth);
-        edYWidth->setValue(width);
-    }
-    const QRectF win = view->getWindow(false);
-    view->setWindow(QRectF(win.x(), start, win.width(), width), meta.unitXText, meta.unitValText);
-    scaleGraph->setWindow(QRectF(0, start, 0, width));
-}
-
-void LineViewPlugin::onRgYModeChg(int mode)
-{
-    if (mode < 0 || mode >= cbYMode->count())
-        mode = yAuto;
-    {
-        const QSignalBlocker b(cbYMode);
-        cbYMode->setCurrentIndex(mode);
-    }
-    const bool manual = mode == yManual;
-    {
-        const QSignalBlocker b(btnYManual);
-        btnYManual->setChecked(manual);
-    }
-    btnZoomIn->setEnabled(manual);
-    btnZoomOut->setEnabled(manual);
-    edYStart->setEnabled(manual);
-    edYWidth->setEnabled(manual);
-    setSelectMode(false, LineView::SelNone);
-    view->setFixedYStep(mode == yFixedDiv);
-    view->setChanged();
-    if (!manual)
-        autoscaleRgY(true);
-}
-
-void LineViewPlugin::onRgYManuChg(bool on)
-{
-    const int mode = getYMode();
-    if (on && mode != yManual)
-        onRgYModeChg(yManual);
-    else if (!on && mode == yManual)
-        onRgYModeChg(yAuto);
-    else
-        onRgYModeChg(mode);
-}
-
-void LineViewPlugin::zoomY(double f, QPoint c)
-{
-    const QRectF win = view->getWindow(false);
-    const double y0 = win.y(), h = win.height();
-    double centre;
-    if (c.isNull()) {
-        const QPointF a = view->getDataAverage();
-        centre = y0 + h / 2;
-        const double d = std::trunc(h * f * 0.4);
-        if (a.y() < centre - d)
-            centre = a.y() + d;
-        if (centre + d < a.y())
-            centre = a.y() - d;
-    } else {
-        centre = view->pixel2Unit(c).y();
-    }
-    const double start = y0 * f + centre * (1 - f);
-    const double height = (y0 + h) * f + centre * (1 - f) - start;
-    setRangeEditsY(start, height);
-    onRgYEdit();
-}
-
-void LineViewPlugin::onRgYDec()
-{
-    zoomY(0.7071067811865475, QPoint());
-}
-
-void LineViewPlugin::onRgYInc()
-{
-    zoomY(1.4142135623730951, QPoint());
-}
-
-void LineViewPlugin::updateRgXBoxes()
-{
-    xFromView = hasXManual() || !meta.hasOrder;
-    edXStart->setEnabled(xFromView && (parametric || meta.hasOrder));
-    chkRolling->setEnabled(!parametric && !meta.hasOrder);
-    edXWidth->setEnabled(xFromView);
-    btnXEnlarge->setEnabled(xFromView);
-    btnXReduce->setEnabled(xFromView);
-    char prefix = ' ';
-    const QString unit = algoGetBaseUnit(meta.unitX, &prefix, nullptr);
-    edXStart->setUnit(unit);
-    edXWidth->setUnit(unit);
-    if (!xFromView) {
-        setRangeEditsX(meta.x0, (meta.pointsPerLine - 1) * meta.dx);
-    } else {
-        const QRectF win = view->getWindow(false);
-        setRangeEditsX(meta.hasOrder || parametric ? win.x() : 0.0, win.width());
-    }
-    const bool lineControls = meta.hasOrder && !parametric;
-    spLines->setEnabled(lineControls);
-    chkAverage->setEnabled(lineControls);
-    if (!lineControls)
-        chkAverage->setChecked(false);
-}
-
-void LineViewPlugin::updateRgYBoxes()
-{
-    char prefix = ' ';
-    const QString unit = algoGetBaseUnit(meta.unitVal, &prefix, nullptr);
-    edYStart->setUnit(unit);
-    edYWidth->setUnit(unit);
-    edYWidth->setMinimum(std::fabs(meta.yScale));
-    const QRectF win = view->getWindow(false);
-    setRangeEditsY(win.y(), win.height());
-}
-
-void LineViewPlugin::onRgXEdit()
-{
-    double start = edXStart->getValue();
-    double width = edXWidth->getValue();
-    if (!parametric) {
-        const double lo = std::fabs(meta.dx), hi = (maxPoints - 1) * std::fabs(meta.dx);
-        const double clamped = clampTo(width, lo, hi);
-        if (clamped != width) {
-            widthClamped = true;
-            width = clamped;
-            setRangeEditsX(start, width);
-        } else if (widthClamped && initialXWidth > 0) {
-            start = initialXMin;
-            width = initialXWidth;
-            setRangeEditsX(start, width);
-            widthClamped = false;
-        }
-    }
-    const QRectF win = view->getWindow(false);
-    QRectF nw;
-    if (!meta.hasOrder && !parametric) {
-        const double right = win.x() + win.width();
-        nw = QRectF(isRolling() ? right - width : 0.0, win.y(), width, win.height());
-    } else {
-        nw = QRectF(start, win.y(), width, win.height());
-    }
-    view->setWindow(nw, meta.unitXText, meta.unitValText);
-    scaleGraph->setWindow(view->getWindow(false));
-}
-
-void LineViewPlugin::onRgXManuChg(bool on)
-{
-    {
-        const QSignalBlocker b1(btnXManual), b2(chkXManual);
-        btnXManual->setChecked(on);
-        chkXManual->setChecked(on);
-    }
-    updateRgXBoxes();
-    onRgXEdit();
-    setSelectMode(false, LineView::SelNone);
-}
-
-void LineViewPlugin::zoomX(double f, QPoint c)
-{
-    if (!(hasXManual() || !meta.hasOrder))
-        return;
-    const QRectF win = view->getWindow(false);
-    const double centre = c.isNull() ? win.x() + win.width() / 2 : view->pixel2Unit(c).x();
-    if (!meta.hasOrder && !parametric) {
-        const double dx = std::fabs(meta.dx);
-        setRangeEditsX(edXStart->getValue(), clampTo(f * win.width(), dx, dx * (maxPoints - 1)));
-    } else {
-        const double start = win.x() * f + centre * (1 - f);
-        const double width = (win.x() + win.width()) * f + centre * (1 - f) - start;
-        setRangeEditsX(start, width);
-    }
-    onRgXEdit();
-}
-
-void LineViewPlugin::onRgXDec()
-{
-    zoomX(0.5, QPoint());
-}
-
-void LineViewPlugin::onRgXInc()
-{
-    zoomX(2.0, QPoint());
-}
-
-void LineViewPlugin::onXRollChg(bool)
-{
-    curveStartX = 0;
-    curveStartSet = false;
-    const QRectF win = view->getWindow(false);
-    view->setWindow(QRectF(0, win.y(), win.width(), win.height()), meta.unitXText, meta.unitValText);
-    view->finishCurve(false);
-    clearDisplay(false);
-}
-
-void LineViewPlugin::setWindow(const QRectF& win)
-{
-    if (!(win.width() > 0 && win.height() > 0))
-        return;
-    if (hasXManual()) {
-        if (!meta.hasOrder && !parametric)
-            setRangeEditsX(edXStart->getValue(), win.width());
-        else
-            setRangeEditsX(win.x(), win.width());
-        onRgXEdit();
-    }
-    if (getYMode() == yManual) {
-        setRangeEditsY(win.y(), win.height());
-        onRgYEdit();
-    }
-}
-
-void LineViewPlugin::onWheel(QWheelEvent* ev)
-{
-    const double factor = ev->angleDelta().y() > 0 ? kQuarterOctaveUp : kQuarterOctaveDown;
-    const QPoint pos = ev->position().toPoint();
-    bool used = false;
-    if (hasYManual()) {
-        zoomY(factor, pos);
-        used = true;
-    }
-    if (hasXManual()) {
-        zoomX(factor, pos);
-        used = true;
-    }
-    if (used)
-        ev->accept();
-}
-
-void LineViewPlugin::setDialEvent(int dial, int delta)
-{
-    const double factor = delta == 0 ? 1.0 : delta > 0 ? kQuarterOctaveUp : kQuarterOctaveDown;
-    if (dial == 1)
-        zoomX(factor, QPoint(0, 0));
-    else if (dial == 2)
-        zoomY(factor, QPoint(0, 0));
-}
-
-// ---- selection ----
-
-void LineViewPlugin::updateSelectButtons()
-{
-    const LineView::SelectionMode m = view->getSelectionMode();
-    const QSignalBlocker b1(btnSelRange), b2(btnSelX), b3(btnSelY);
-    btnSelRange->setChecked(m == LineView::SelRangeX);
-    btnSelX->setChecked(m == LineView::SelPointX);
-    btnSelY->setChecked(m == LineView::SelPointY);
-}
-
-void LineViewPlugin::setSelectMode(bool on, LineView::SelectionMode mode)
-{
-    LineView::SelectionMode m = mode;
-    if (!on) {
-        const int v = (hasXManual() ? 1 : int(hasYManual())) + 2 * int(meta.hasOrder);
-        m = v == 1 ? LineView::SelZoomFromLeft : v == 3 ? LineView::SelZoom : LineView::SelNone;
-    }
-    if (m != view->getSelectionMode()) {
-        emit statusChanged(QString(), 0, 0);
-        QColor bg(255, 128, 128);
-        if (m == LineView::SelNone)
-            bg = Qt::black;
-        else if (m == LineView::SelZoom || m == LineView::SelZoomFromLeft)
-            bg = Qt::green;
-        qth_setWidgetColor(frame, bg, false);
-        btnAccept->setEnabled(false);
-        view->setSelectionMode(m);
-    }
-    updateSelectButtons();
-}
-
-void LineViewPlugin::onSelModeRgX(bool on)
-{
-    setSelectMode(on, LineView::SelRangeX);
-}
-
-void LineViewPlugin::onSelModePtX(bool on)
-{
-    setSelectMode(on, LineView::SelPointX);
-}
-
-void LineViewPlugin::onSelModePtY(bool on)
-{
-    setSelectMode(on, LineView::SelPointY);
-}
-
-void LineViewPlugin::onSelChange()
-{
-    const QRectF r = view->getSelection();
-    const LineView::SelectionMode m = view->getSelectionMode();
-    const bool ranged = m == LineView::SelRangeX || m == LineView::SelZoom || m == LineView::SelZoomFromLeft;
-    if (ranged && !(r.width() > 0 && r.height() > 0)) {
-        btnAccept->setEnabled(false);
-        return;
-    }
-    btnAccept->setEnabled(true);
-    QString text;
-    if (m == LineView::SelPointY)
-        text = "Selection Y: " + formatValue(r.y(), meta.unitValText, 0, 4);
-    else
-        text = "Selection X: " + formatValue(r.x(), meta.unitXText, 0, 4);
-    if (ranged)
-        text += " - " + formatValue(r.x() + r.width(), meta.unitXText, 0, 4);
-    emit statusChanged(text, 60000, 0);
-}
-
-void LineViewPlugin::onSelAccept(int btnNo)
-{
-    emit statusChanged(QString(), 0, 0);
-    const QRectF r = view->getSelection();
-    switch (view->getSelectionMode()) {
-    case LineView::SelPointY:
-        if (pointY.address >= 1)
-            emit pointSelected(algoNearest(pointY.scale * r.y()), pointY.address, pointY.index);
-        break;
-    case LineView::SelPointX:
-        if (pointX.address >= 1)
-            emit pointSelected(algoNearest(pointX.scale * r.x()), pointX.address, pointX.index);
-        break;
-    case LineView::SelRangeX: {
-        if (((meta.unitX & ~0xff) | 0x80) == 0x280) {
-            const int x1 = truncInt(r.x() * kVoltCounts);
-            const int x2 = int(qint64(truncInt(r.width() * kVoltCounts)) - 1 + x1);
-            emit rangeSelected(QRect(QPoint(x1, 0), QPoint(x2, -1)), meta.trigger);
-        }
-        if (rangeStart.address >= 1)
-            emit pointSelected(algoNearest(rangeStart.scale * r.x()), rangeStart.address, rangeStart.index);
-        if (rangeEnd.address >= 1)
-            emit pointSelected(algoNearest((r.x() + r.width()) * rangeEnd.scale), rangeEnd.address, rangeEnd.index);
-        sendEventToPeers(QStringLiteral("RangeXStart"), QString::number(rangeStart.scale * r.x(), 'g', 6), true);
-        sendEventToPeers(QStringLiteral("RangeXEnd"), QString::number((r.x() + r.width()) * rangeEnd.scale, 'g', 6),
-                         true);
-        break;
-    }
-    case LineView::SelZoom:
-    case LineView::SelZoomFromLeft:
-        if (btnNo == 1) {
-            setWindow(r);
-        } else if (r.width() > 0 && r.height() > 0) {
-            // Zoom out: the present window shrinks into the rectangle.
-            const QRectF win = view->getWindow(false);
-            const double fx = win.width() / r.width(), fy = win.height() / r.height();
-            const QPointF c = r.center();
-            setWindow(QRectF(c.x() - fx * (c.x() - win.x()), c.y() - fy * (c.y() - win.y()), fx * win.width(),
-                             fy * win.height()));
-        }
-        break;
-    default:
-        break;
-    }
-    setSelectMode(false, LineView::SelNone);
-    updateSelectButtons();
-    btnAccept->setEnabled(false);
 }
 
 // ---- commands ----
@@ -1410,112 +967,4 @@ void LineViewPlugin::setOption(QString key, QString value)
     } else if (k == QLatin1String("verticallines")) {
         view->setVerticalLines(dbls);
     }
-}
-
-// ---- snapshots ----
-
-SnapshotBuffer* LineViewPlugin::snapshotData(int what)
-{
-    try {
-        auto buf = std::make_unique<LvSnBuffer>();
-        buf->unitX = meta.unitXText.mid(1);
-        buf->unitY = meta.unitValText.mid(1);
-        buf->displayName = snapshotMgr->getName().isEmpty() ? name : snapshotMgr->getName();
-        if (what & SnapshotMgr::typeCsvDisplayed) {
-            buf->curves.reserve(view->getCurves().size());
-            for (const LvCurve* c : view->getCurves())
-                buf->curves.append(*c);
-        }
-        if (what & SnapshotMgr::typeGraphics)
-            buf->image = view->getPixmap().toImage();
-        return buf.release();
-    } catch (const std::bad_alloc&) {
-        throw OomError();
-    }
-}
-
-bool LineViewPlugin::saveSnapshot(QString base, int what, const SnapshotBuffer* buf, QString* msg)
-{
-    std::unique_ptr<SnapshotBuffer> own;
-    if (!buf) {
-        own.reset(snapshotData(what));
-        buf = own.get();
-    }
-    const auto* sb = dynamic_cast<const LvSnBuffer*>(buf);
-    if (!sb)
-        return false;
-    bool ok = true;
-    auto report = [&](const QString& fn, bool written) {
-        if (msg)
-            *msg = (written ? QStringLiteral("Snapshot written to ") : QStringLiteral("Failed to write snapshot to ")) +
-                   fn;
-        ok = ok && written;
-    };
-    if (what & SnapshotMgr::typeGraphics) {
-        const PrefData* prefs = GPlugin::prefs();
-        const QString format =
-            prefs->graphicType && !prefs->graphicType->isEmpty() ? *prefs->graphicType : QStringLiteral("PNG");
-        const QString fn = SnapshotMgr::completeFilename(base, format, QString());
-        if (fn.isEmpty())
-            ok = false;
-        else
-            report(fn, sb->image.save(fn, format.toLatin1().constData(), 70));
-    }
-    if ((what & SnapshotMgr::typeCsvDisplayed) && !sb->curves.isEmpty()) {
-        const QString fn = SnapshotMgr::completeFilename(base, QStringLiteral("csv"), QString());
-        if (fn.isEmpty())
-            ok = false;
-        else
-            report(fn, saveSnapshotCsv(sb, fn));
-    }
-    return ok;
-}
-
-bool LineViewPlugin::saveSnapshotCsv(const LvSnBuffer* sbuf, QString fn)
-{
-    if (!sbuf || sbuf->curves.isEmpty())
-        return false;
-    QFile file(fn);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return false;
-    QTextStream ts(&file);
-    ts.setCodec("ISO-8859-1");
-    ts.setRealNumberPrecision(9);
-    const QVector<LvCurve>& curves = sbuf->curves;
-    ts << "# Orvik line view snapshot\n";
-    ts << "# " << QDateTime::currentDateTime().toString(Qt::ISODate) << "\n";
-    ts << "# display:  " << sbuf->displayName << "\n";
-    ts << "# x-pixels: " << curves.first().points.size() << "\n";
-    ts << "# x-unit:   " << sbuf->unitX << "\n";
-    ts << "# y-unit:   " << sbuf->unitY << "\n";
-    ts << "X ; Y";
-    for (int k = 2; k <= curves.size(); ++k)
-        ts << " ; Y[" << k << "]";
-    ts << "\n";
-    const PrefData* prefs = GPlugin::prefs();
-    const bool columns = prefs->csvFlag && *prefs->csvFlag;
-    if (!columns) {
-        for (int k = 0; k < curves.size(); ++k) {
-            if (k > 0)
-                ts << "# curve " << k + 1 << "\n";
-            for (const QPointF& p : curves.at(k).points)
-                ts << p.x() << " ; " << p.y() << "\n";
-        }
-    } else {
-        const LvPoints& firstPts = curves.first().points;
-        const int rows = firstPts.size();
-        for (int r = 0; r < rows; ++r) {
-            ts << firstPts.at(r).x();
-            for (const LvCurve& c : curves) {
-                // A reversed line is written in the order of the first curve's x.
-                const int idx = c.isReverse() ? rows - 1 - r : r;
-                ts << " ; ";
-                if (idx >= 0 && idx < c.points.size())
-                    ts << c.points.at(idx).y();
-            }
-            ts << "\n";
-        }
-    }
-    ts.flush();
-    return ts.status() == QTextStream::Ok && file.error() == QFileDevice::NoError;
 }

@@ -7,6 +7,7 @@
 // pending work, which runs at the next data block. The plug-in auto-scales, scrolls or restarts sweeps, offers a range
 // dialog, a tool bar, a context menu and selections that go back to the server as signals, and stores snapshots
 // (image and a CSV file).
+// Properties: every property is forwarded unchanged, also those the display cannot use.
 
 #include "displays/lineview.h"
 #include "displays/lvcurve.h"
@@ -44,6 +45,9 @@ public:
     QVector<LvCurve> curves;
     QImage image;
     QString displayName; // the manager's name when the copy was made
+    // The host's preferences as they were when the store was requested: the worker thread never reads them live.
+    QString graphicType = QStringLiteral("PNG");
+    bool csvColumns = false;
 };
 
 class LineViewPlugin : public GPlugin, public SnapshotProvider
@@ -250,4 +254,6 @@ protected:
 };
 
 GPlugin* lineViewFactory(QWidget* parent, QString name);
+/// "Double Line Display 2": the same plug-in as "Line Display 2", carrying its own catalogue record.
+GPlugin* doubleLineViewFactory(QWidget* parent, QString name);
 GPlugin* corrViewFactory(QWidget* parent, QString name);

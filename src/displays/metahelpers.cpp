@@ -2,6 +2,70 @@
 
 #include "utilif/algo.h"
 
+bool LvMetaHelpers::accept(StreamFormat::Property p, int value)
+{
+    switch (p) {
+    case StreamFormat::RangeX:
+        if (value == 1)
+            value = 2;
+        if (value <= 0)
+            return false;
+        break;
+    case StreamFormat::PhysX:
+        if (value <= 1)
+            return false;
+        break;
+    case StreamFormat::UnitX:
+        if (value == 0x80)
+            return false;
+        break;
+    case StreamFormat::PhysVal: // 0 would make every value infinite
+    case StreamFormat::PhysValNumerator:
+        if (value == 0)
+            return false;
+        break;
+    default:
+        break;
+    }
+    const int before = valueInUse(p);
+    format.set(p, value);
+    order = GPlugin::DataOrder(valueInUse(StreamFormat::Order));
+    trigger = GPlugin::DataTrigger(valueInUse(StreamFormat::Trigger));
+    encoding = valueInUse(StreamFormat::Encoding);
+    offsetX = valueInUse(StreamFormat::OffsetX);
+    rangeX = valueInUse(StreamFormat::RangeX);
+    physX = valueInUse(StreamFormat::PhysX);
+    offsetVal = valueInUse(StreamFormat::OffsetVal);
+    physVal = valueInUse(StreamFormat::PhysVal);
+    physValNumerator = valueInUse(StreamFormat::PhysValNumerator);
+    unitX = valueInUse(StreamFormat::UnitX);
+    unitVal = valueInUse(StreamFormat::UnitVal);
+    return valueInUse(p) != before;
+}
+
+int LvMetaHelpers::valueInUse(StreamFormat::Property p) const
+{
+    // The display's defaults for properties that have not arrived.
+    int dflt = 0;
+    switch (p) {
+    case StreamFormat::RangeX:
+        dflt = 2;
+        break;
+    case StreamFormat::PhysX:
+    case StreamFormat::PhysVal:
+    case StreamFormat::PhysValNumerator:
+        dflt = 1;
+        break;
+    case StreamFormat::UnitX:
+    case StreamFormat::UnitVal:
+        dflt = 0x80;
+        break;
+    default:
+        break;
+    }
+    return format.value(p, dflt);
+}
+
 void LvMetaHelpers::update()
 {
     hasOrder = order != GPlugin::linear;

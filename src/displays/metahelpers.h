@@ -1,13 +1,19 @@
 #pragma once
 // LvMetaHelpers: the metadata record of a line display (LineViewPlugin::MetaHelpers): the data properties of the
-// chain and what is derived from them for placing values (x from the index, y from the raw word).
+// chain, kept in a StreamFormat, and what is derived from them for placing values (x from the index, y from the raw
+// word).
 
 #include "framework/gplugin.h"
+#include "framework/streamformat.h"
 
 #include <QString>
 
 struct LvMetaHelpers
 {
+    /// The accepted properties; a property not set here has the default below.
+    StreamFormat format;
+
+    // The properties in use (the accepted value or the display's default), copied from `format` by accept().
     GPlugin::DataOrder order = GPlugin::linear;
     GPlugin::DataTrigger trigger = GPlugin::noTrigger;
     int encoding = 0;
@@ -39,19 +45,20 @@ struct LvMetaHelpers
     int lastIndex = 0; // end index of the previous block (order `triggered`)
 
     LvMetaHelpers() { update(); }
+    /// Takes a property value that arrived from upstream, unless the display cannot use it (a line length below 1,
+    /// a physical x extent below 2, the unit code 0x80 for x, a value resolution or numerator of 0; a line length
+    /// of 1 counts as 2). Returns true when the value in use changed; the derived fields follow with update().
+    bool accept(StreamFormat::Property p, int value);
+    /// The value in use of `p`: the accepted one or the display's default.
+    int valueInUse(StreamFormat::Property p) const;
     /// Recomputes the derived fields from the properties.
     void update();
-    /// Physical value of the value that starts at `words`: a 32-bit word, or with two words per value a 48-bit
-    /// signed integer (low 32 bits in the first word, the high 16 bits in the low half of the second).
+    /// Physical value of the value that starts at `words`: a 32-bit word, or with two words per value (encoding 6)
+    /// a signed 48-bit value (StreamFormat::decode48).
     double int2Y(const int* words) const
     {
-        double raw;
-        if (wordsPerValue == 2) {
-            const qint64 v = (qint64(qint16(words[1] & 0xffff)) * 4294967296LL) + qint64(quint32(words[0]));
-            raw = double(v);
-        } else {
-            raw = words[0];
-        }
+        const double raw =
+            wordsPerValue == 2 ? double(StreamFormat::decode48(quint32(words[0]), quint32(words[1]))) : words[0];
         return (raw - yOffset) * yScale;
     }
     /// x of value index i. With order (and not `plain`) the position within its line, reversed on the reversed

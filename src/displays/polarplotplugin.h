@@ -1,6 +1,7 @@
 #pragma once
 // PolarPlotPlugin: the polar display, the parametric line display (points, X auto-scaling, no end-of-line handling)
 // drawn in a PolarPlot. Adds the options "fixedwidth", "fixedheight" and "designmode" and a marker slot.
+// Properties: every property is forwarded unchanged.
 
 #include "displays/lineviewplugin.h"
 

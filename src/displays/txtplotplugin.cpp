@@ -1,5 +1,6 @@
 #include "displays/txtplotplugin.h"
 
+#include "framework/streamformat.h"
 #include "utilif/qthelpers.h"
 
 #include <QLabel>
@@ -110,9 +111,7 @@ void TxtPlotPlugin::setData(const int* data, int count, int index)
                 a = quint32(data[count - 3]);
                 b = quint32(data[count - 2]);
             }
-            raw = qint64((quint64(b & 0xFFFFFFu) << 24) | (a & 0xFFFFFFu));
-            if (raw & (qint64(1) << 47))
-                raw -= qint64(1) << 48;
+            raw = StreamFormat::decode48(a, b);
         } else {
             raw = data[count - 1];
         }

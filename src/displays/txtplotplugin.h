@@ -2,6 +2,7 @@
 // TxtPlotPlugin ("Text Display"): ends a chain and shows the latest value of the stream as one large number with its
 // unit. Data blocks only update the stored value; the label is rewritten on a 330 ms timer, so fast streams cost
 // one formatting pass per tick at most.
+// Properties: every property is forwarded unchanged.
 
 #include "framework/gplugin.h"
 

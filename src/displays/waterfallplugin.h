@@ -5,9 +5,13 @@
 // coordinates and values, sets gradation, zoom and colour coding, and offers the selection tools (range, angle,
 // point, path, grid) whose accepted results leave as GPlugin selection signals. As a SnapshotProvider it copies and
 // writes its frames as PNG pictures and frame-view ASCII files.
+// Properties: the ranges and the x unit are forwarded only when they differ from the value that arrived last (a
+// range below 2 is shown as 260 but compared as it arrived); the scan speed is consumed; every other property is
+// forwarded unchanged.
 
 #include "displays/waterfall.h"
 #include "framework/gplugin.h"
+#include "framework/streamformat.h"
 #include "snapshot/snapshotprovider.h"
 #include "utilif/savable.h"
 
@@ -51,6 +55,8 @@ public:
         double cosRot = 1.0;
         double valFactor = 0.0001; // value units per raw unit
         int scanSpeed = 0;
+        /// The property values as they arrived (the fields above hold the values in use, e.g. 260 for a range of 1).
+        StreamFormat received;
     };
 
     /// Radians per unit of the rotation property.
@@ -137,10 +143,12 @@ public slots:
 
 private:
     friend class WaterfallPluginTest;
+    /// Data trigger with which the server moves the scan area by offsets (point, path and grid tools only).
+    static constexpr int originOffsetMove = 9;
     void buildWidgets(QWidget* parent);
     /// Sets one frame dimension (260 for values below 2) and the widget's size; throws OomError when the frame
     /// cannot be allocated. False when the value was already set.
-    bool changeRange(int& range, int value);
+    bool changeRange(StreamFormat::Property p, int& range, int value);
     void selectTool(Waterfall::SelectionMode mode, bool on);
     QToolButton* toolButton(Waterfall::SelectionMode mode) const;
     void configureGradationFields();

@@ -22,4 +22,5 @@ public:
     std::vector<char> valid; // same layout
     QImage fwdImage;
     QImage bwdImage;
+    bool ascMatrix = false; // the host's ASC layout when the store was requested
 };

@@ -1,6 +1,7 @@
 #pragma once
 // AmFilter ("AM Filter"): unless bypassed, multiplies every value by a cosine of the set modulation frequency. The
 // cosine runs on over the samples of the stream, across blocks.
+// Properties: every property is forwarded unchanged (the x extent also sets the sample distance).
 
 #include "framework/gplugin.h"
 

@@ -25,8 +25,11 @@ void AvgFilter::setOption(QString key, QString value)
 
 void AvgFilter::setDataRangeX(int n)
 {
-    if (n == lineLength)
+    if (n == lineLength) {
+        // The average goes on, but the successor still hears the line length (after an init it may need it).
+        GPlugin::setDataRangeX(n);
         return;
+    }
     LineFilter::setDataRangeX(n);
     avg.assign(line.size(), 0.0);
     count = 0;

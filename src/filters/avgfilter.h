@@ -1,6 +1,7 @@
 #pragma once
 // AvgFilter ("Average Filter", line by line): replaces every line by the running average of the lines so far.
 // The first `depth` lines give their cumulative mean, later ones an exponential average with weight 1/depth.
+// Properties: every property is forwarded unchanged, a repeated line length included.
 
 #include "filters/linefilter.h"
 
@@ -14,7 +15,7 @@ public:
 
     /// "depth": lines averaged; values below 1 count as 1 (no averaging).
     void setOption(QString key, QString value) override;
-    /// A new line length restarts the average; an unchanged one keeps it.
+    /// A new line length restarts the average; an unchanged one keeps it. Both are forwarded.
     void setDataRangeX(int n) override;
     void filterPeaks() override {}
     bool filterLine() override;

@@ -1,6 +1,8 @@
 #pragma once
 // CounterFilter ("Counter Filter"): counts the incoming words and, once per period, sends the measured rate in words
 // per second to its successor as a stream of its own. The input itself does not go on.
+// Properties: order, encoding, line length, x offset and extent, value resolution, rotation and the x and value
+// units are rewritten with the filter's own description of the rate stream; the others are forwarded unchanged.
 
 #include "framework/gplugin.h"
 

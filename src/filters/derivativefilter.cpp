@@ -1,5 +1,6 @@
 #include "filters/derivativefilter.h"
 
+#include "framework/streamformat.h"
 #include "utilif/algo.h"
 
 #include <algorithm>
@@ -153,13 +154,13 @@ void DerivativeFilter::differentiateWords(const int* data, int count, int* o)
 
 void DerivativeFilter::differentiatePair(quint32 w0, quint32 w1, int* o)
 {
-    qint64 v = qint64((quint64(w1 & 0xFFFFFFu) << 24) | (w0 & 0xFFFFFFu));
-    if (v & (qint64(1) << 47))
-        v -= qint64(1) << 48;
+    const qint64 v = StreamFormat::decode48(w0, w1);
     const qint64 d = algoNearestLongLong((double(v) - previous) * scale);
     previous = double(v);
-    o[0] = int(quint32(d) & 0xFFFFFFu);
-    o[1] = int(((quint32(quint64(d) >> 24)) & 0xFFFFFFu) | (d < 0 ? 0xFF000000u : 0u));
+    quint32 lo = 0, hi = 0;
+    StreamFormat::encode48(d, &lo, &hi);
+    o[0] = int(lo);
+    o[1] = int(hi);
 }
 
 void DerivativeFilter::setData(const int* data, int count, int index)

@@ -2,6 +2,8 @@
 // DerivativeFilter ("Derivative Filter"): replaces each value by its difference from the previous one divided by
 // the physical step of the independent variable, and tells the successor the unit of the result (a prefix step up
 // for every factor of 1000 in the scale; metres over a time axis become metres per second).
+// Properties: forwarded unchanged, except the value unit: once an x extent is known it goes on as the unit of the
+// derivative (rewritten); a change of the x extent, line length or x unit sends it again.
 
 #include "framework/gplugin.h"
 

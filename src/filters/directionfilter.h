@@ -2,6 +2,8 @@
 // DirectionFilter ("Scan Direction Filter"): keeps only the forward or only the backward lines of a bidirectional
 // scan (orders forBack and backFor), packs them into a frame of half as many lines and tells the successor the
 // resulting one-direction order.
+// Properties: forwarded unchanged, except the order: with a direction chosen, a bidirectional order goes on as the
+// one-direction order of the kept lines (rewritten).
 
 #include "framework/gplugin.h"
 

@@ -1,6 +1,7 @@
 #pragma once
 // FswapFilter ("Frequency Swap Filter"): unless bypassed, reverses the words of every block, so that a spectrum
 // goes on with its frequency axis turned round.
+// Properties: every property is forwarded unchanged.
 
 #include "framework/gplugin.h"
 

@@ -3,10 +3,11 @@
 // equal bins and sends the histogram to its successor as one cyclic line: at the end of every exposure period
 // ("Sync") or every 250 ms. Values are 32-bit words (encoding 0) or signed 48-bit values in two words (encoding 6).
 //
-// Consumed: the values of those encodings, UnitVal, PhysVal and OffsetVal (the physical value of the input, which
-// becomes the histogram's x axis), and Order, RangeX, OffsetX, PhysX and UnitX, which the filter sets for its
-// successor itself. The encoding goes on as 0 while the filter bins the stream (the successor gets counts), and
-// as received otherwise, with the data passing through unchanged.
+// Properties: Order, RangeX, OffsetX, PhysX and UnitX are consumed (the filter sets them for its successor
+// itself). UnitVal, PhysVal and OffsetVal (the physical value of the input, which becomes the histogram's x axis)
+// are rewritten: each sends the filter's own output properties (value unit 128, PhysVal 1, OffsetVal 0). The
+// encoding goes on as 0 while the filter bins the stream (0 and 6: the successor gets counts), and as received
+// otherwise, with the data passing through unchanged. Every other property is forwarded unchanged.
 
 #include "filters/bindivider.h"
 #include "framework/gplugin.h"

@@ -6,10 +6,10 @@
 // "start-stop" mode the time stamps are already relative to a start and are binned as they stand. At every
 // integration period (or, with "Live", every 250 ms) the histogram goes to the successor as one cyclic line.
 //
-// Consumed: the event words (the successor gets the histogram instead), the encoding, UnitVal and PhysVal (the
-// time unit of the tags). Every other property and every other encoding's data pass through unchanged.
-// Rewritten for the successor at each output: Encoding, UnitX, Order, RangeX, OffsetX, PhysX, OffsetVal, PhysVal,
-// PhysValNumerator and UnitVal.
+// Properties: the encoding, UnitVal and PhysVal (the time unit of the tags) are consumed; every other property
+// is forwarded unchanged. At each output the filter sends its own Encoding, UnitX, Order, RangeX, OffsetX, PhysX,
+// OffsetVal, PhysVal, PhysValNumerator and UnitVal before the bins. The event words are consumed (the successor
+// gets the histogram instead); the data of every other encoding pass through unchanged.
 
 #include "filters/bindivider.h"
 #include "framework/gplugin.h"

@@ -1,6 +1,7 @@
 #pragma once
 // IndexCorrFilter ("Index Correction Filter"): moves a block whose position is off by one from where the previous
 // block ended back to the expected position.
+// Properties: every property is forwarded unchanged.
 
 #include "framework/gplugin.h"
 

@@ -2,6 +2,8 @@
 // IndexRecoveryFilter ("Index Recovery Filter"): for streams whose positions cannot be trusted. It numbers the
 // words itself from 0, starts again at 0 after a set time without data, and presents the result as a cyclic line
 // of a set length.
+// Properties: order, line length, x offset and x extent are rewritten with the filter's own line (cyclic, the set
+// length r, r / 2, r); the others are forwarded unchanged.
 
 #include "framework/gplugin.h"
 

@@ -119,12 +119,23 @@ void MetaFilter::init()
     GPlugin::init();
 }
 
+StreamFormat::Property MetaFilter::propertyOf(int index)
+{
+    // The selector's entries in the stream description.
+    static const StreamFormat::Property table[PropertyCount] = {
+        StreamFormat::Order,  StreamFormat::Encoding, StreamFormat::Binning,  StreamFormat::RangeX,
+        StreamFormat::RangeY, StreamFormat::OffsetX,  StreamFormat::OffsetY,  StreamFormat::PhysX,
+        StreamFormat::PhysY,  StreamFormat::PhysVal,  StreamFormat::Trigger,  StreamFormat::Rotation,
+        StreamFormat::UnitX,  StreamFormat::UnitVal,  StreamFormat::OffsetVal};
+    return table[index];
+}
+
 bool MetaFilter::storedValue(int index, int* value) const
 {
-    if (index < 0 || index >= PropertyCount || !known[index])
+    if (index < 0 || index >= PropertyCount || !stored.isSet(propertyOf(index)))
         return false;
     if (value)
-        *value = values[index];
+        *value = stored.value(propertyOf(index));
     return true;
 }
 
@@ -139,32 +150,13 @@ void MetaFilter::incoming(int index, int value)
 
 void MetaFilter::store(int index, int value)
 {
-    values[index] = value;
-    known[index] = true;
+    stored.set(propertyOf(index), value);
 }
 
 void MetaFilter::forward(int index, int v)
 {
-    // clang-format off
-    switch (index) {
-    case Order: GPlugin::setDataOrder(GPlugin::DataOrder(v)); break;
-    case Encoding: GPlugin::setDataEncoding(GPlugin::DataEncoding(v)); break;
-    case Binning: GPlugin::setDataBinning(v); break;
-    case RangeX: GPlugin::setDataRangeX(v); break;
-    case RangeY: GPlugin::setDataRangeY(v); break;
-    case OffsetX: GPlugin::setDataOffsetX(v); break;
-    case OffsetY: GPlugin::setDataOffsetY(v); break;
-    case PhysX: GPlugin::setDataPhysX(v); break;
-    case PhysY: GPlugin::setDataPhysY(v); break;
-    case PhysVal: GPlugin::setDataPhysVal(v); break;
-    case Trigger: GPlugin::setDataTrigger(GPlugin::DataTrigger(v)); break;
-    case Rotation: GPlugin::setDataRotation(v); break;
-    case UnitX: GPlugin::setDataUnitX(v); break;
-    case UnitVal: GPlugin::setDataUnitVal(v); break;
-    case OffsetVal: GPlugin::setDataOffsetVal(v); break;
-    default: break;
-    }
-    // clang-format on
+    if (index >= 0 && index < PropertyCount)
+        StreamFormat::deliver(getSuccessor(), propertyOf(index), v);
 }
 
 void MetaFilter::changeMeta(int index)
@@ -174,7 +166,8 @@ void MetaFilter::changeMeta(int index)
         return;
     if (index >= 0 && index < PropertyCount) {
         // Nothing is shown for a property that has not arrived yet.
-        valueEdit->setText(known[index] ? QString::number(values[index]) : QString());
+        int v = 0;
+        valueEdit->setText(storedValue(index, &v) ? QString::number(v) : QString());
         valueEdit->setToolTip(toolTipOf(index));
     } else {
         valueEdit->setText(QStringLiteral("invalid selction") + QString::number(index));
@@ -194,8 +187,7 @@ void MetaFilter::changeMetaData()
     const int v = valueEdit ? valueEdit->text().trimmed().toInt(&ok, 10) : 0;
     if (!ok || selection < 0 || selection >= PropertyCount)
         return;
-    const bool changed = !known[selection] || values[selection] != v;
-    store(selection, v);
+    const bool changed = stored.set(propertyOf(selection), v);
     forward(selection, v);
     if (changed)
         emit requestLastFrame();

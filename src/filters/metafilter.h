@@ -1,15 +1,17 @@
 #pragma once
 // MetaFilter ("Meta Data Filter"): shows the last value of fifteen data properties and, with "Override" set, blocks
 // them from upstream so that the values the user types reach the later plug-ins instead. Data words pass unchanged.
+// Properties: the fifteen shown properties are forwarded unchanged while the filter passes through and consumed
+// while it overrides (the typed values go on instead); the others are always forwarded unchanged.
 
 #include "framework/gplugin.h"
+#include "framework/streamformat.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <array>
 
 class QFrame;
 
@@ -17,7 +19,8 @@ class MetaFilter : public GPlugin
 {
     Q_OBJECT
 public:
-    /// The properties the filter shows and overrides, in the order of the selector.
+    /// The properties the filter shows and overrides, in the order of the selector (propertyOf maps them to the
+    /// stream description).
     enum Property {
         Order,
         Encoding,
@@ -61,6 +64,9 @@ public:
     void setDataUnitVal(int v) override { incoming(UnitVal, v); }
     void setDataOffsetVal(int v) override { incoming(OffsetVal, v); }
 
+    /// The stream property of a selector entry (0…14).
+    static StreamFormat::Property propertyOf(int index);
+
     bool isPassingThrough() const { return passThrough; }
     /// The stored value of a property; false when none has arrived or been typed yet.
     bool storedValue(int index, int* value) const;
@@ -93,8 +99,7 @@ private:
     QPointer<QCheckBox> overrideBox;
     QPointer<QComboBox> selectorBox;
     QPointer<QPushButton> rawBtn;
-    std::array<int, PropertyCount> values{};
-    std::array<bool, PropertyCount> known{};
+    StreamFormat stored; // the last value of each shown property (arrived or typed)
 };
 
 GPlugin* metaFilterFactory(QWidget* parent, QString name);

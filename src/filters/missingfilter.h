@@ -1,6 +1,7 @@
 #pragma once
 // MissingFilter ("Missing Data Filter"): fills gaps in the positions of a stream with a value well below all data
 // seen, so that a display shows where data was lost.
+// Properties: every property is forwarded unchanged.
 
 #include "framework/gplugin.h"
 

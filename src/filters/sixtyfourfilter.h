@@ -2,6 +2,7 @@
 // SixtyFourFilter ("64Bit Filter"): recovers 64-bit values sent as word pairs and sends on their upper part (MSW)
 // or their lower 32 bits (LSW). The first word of a pair has bit 31 clear and holds bits 0..30 of the value; the
 // second has bit 31 set, holds bit 31 of the value in bit 0 and bits 32..61 in bits 1..30.
+// Properties: every property is forwarded unchanged.
 
 #include "framework/gplugin.h"
 

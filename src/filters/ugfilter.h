@@ -1,6 +1,7 @@
 #pragma once
 // UgFilter ("Underground Filter"): subtracts a constant (the line mean) or a linear underground (a straight line
 // fitted to the peak-filtered line) from every scan line.
+// Properties: every property is forwarded unchanged (the value offset is also kept for the underground).
 
 #include "filters/linefilter.h"
 

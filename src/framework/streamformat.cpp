@@ -30,8 +30,10 @@ const StreamFormat::PropertyInfo propertyTable[StreamFormat::PropertyCount] = {
     {StreamFormat::ScanSpeed, "setDataScanSpeed", 0x2016, -1, nullptr},
 };
 
+} // namespace
+
 // Properties in ascending metadata-code order (the channel's replay order); computed once from the table.
-const std::array<StreamFormat::Property, StreamFormat::PropertyCount>& codeOrder()
+const std::array<StreamFormat::Property, StreamFormat::PropertyCount>& StreamFormat::codeOrder()
 {
     static const auto order = [] {
         std::array<StreamFormat::Property, StreamFormat::PropertyCount> o{};
@@ -44,8 +46,6 @@ const std::array<StreamFormat::Property, StreamFormat::PropertyCount>& codeOrder
     }();
     return order;
 }
-
-} // namespace
 
 const StreamFormat::PropertyInfo& StreamFormat::info(Property p)
 {

@@ -60,6 +60,8 @@ public:
 
     /// The table, indexed by Property.
     static const PropertyInfo& info(Property p);
+    /// The metadata code of `p` (info(p).metaCode).
+    static int metaCode(Property p) { return info(p).metaCode; }
     /// Property of a metadata code. The trigger's code (0x2009) carries a group number, not a trigger: it maps to
     /// Trigger, and the caller translates the value. False for codes without a property (0x2100 included).
     static bool fromMetaCode(int code, Property* p);
@@ -69,6 +71,8 @@ public:
     static const char* recordTypeName(int type);
     /// Calls the setter of `p` on `plugin` with `value` (enumerations cast, FixXY as value != 0).
     static void deliver(GPlugin* plugin, Property p, int value);
+    /// The properties in ascending metadata-code order (the order of deliverTo and of a channel's replay).
+    static const std::array<Property, PropertyCount>& codeOrder();
 
     StreamFormat() = default;
 

@@ -7,6 +7,7 @@
 #include "utilif/error.h"
 #include "utilif/qthelpers.h"
 #include "utilif/substitutablewidget.h"
+#include "utilif/wholefile.h"
 
 #include <QBitmap>
 #include <QCheckBox>
@@ -24,6 +25,7 @@
 
 QList<SnapshotMgr*> SnapshotMgr::_snapshotList;
 const bool* SnapshotMgr::_backgroundSwitch = nullptr;
+int SnapshotMgr::_failedStores = 0;
 
 namespace {
 const char* const typeToolTips[5] = {
@@ -176,7 +178,7 @@ QString SnapshotMgr::completeFilename(QString baseName, QString extension, QStri
         QString candidate = path;
         if (n > 0)
             candidate.insert(insertAt, QStringLiteral("[%1]").arg(n));
-        if (!QFileInfo::exists(candidate))
+        if (!QFileInfo::exists(candidate) && !WholeFile::isClaimed(candidate))
             return QDir::toNativeSeparators(candidate);
     }
     return QString();
@@ -187,15 +189,16 @@ QString SnapshotMgr::reserveFilename(QString baseName, QString extension, QStrin
     // Another store may claim the same candidate between the check and the creation: try again then.
     for (int attempt = 0; attempt < 16; ++attempt) {
         const QString name = completeFilename(baseName, extension, suffix);
-        if (name.isEmpty())
+        if (name.isEmpty() || WholeFile::claim(name))
             return name;
-        QFile file(name);
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            return name;
-        if (!file.exists())
-            return QString(); // not writable: the directory is missing or read-only
     }
     return QString();
+}
+
+void SnapshotMgr::releaseFilename(const QString& fileName)
+{
+    if (!fileName.isEmpty())
+        WholeFile::release(fileName);
 }
 
 QString SnapshotMgr::snapshotDirectory() const
@@ -335,6 +338,8 @@ bool SnapshotMgr::makeSnapshot(const ActionDescriptor& d)
     }
     QString message;
     const bool ok = provider->saveSnapshot(baseName, d.types, nullptr, &message);
+    if (!ok)
+        ++_failedStores;
     if (!message.isEmpty())
         provider->postMessage(message, -1, ok ? 0 : 2);
     return ok;
@@ -349,6 +354,8 @@ void SnapshotMgr::customEvent(QEvent* event)
         return;
     std::unique_ptr<SnapshotThread> thread(ended);
     thread->wait(); // the event is posted from run(): let the thread return before it is deleted
+    if (!thread->getResult())
+        ++_failedStores;
     const QString message = thread->getMessage();
     if (!message.isEmpty() && provider)
         provider->postMessage(message, -1, thread->getResult() ? 0 : 2);

@@ -81,11 +81,16 @@ public:
 
     /// "<dir>/<tag>_<seq %03d>-<name>" with native separators (relative when the directory is empty).
     static QString makeBasename(QString directory, QString name, QString tag, int sequence);
-    /// The first of base[-suffix][.ext], base[1]..., base[999]... that does not exist, or "" when all do.
+    /// The first of base[-suffix][.ext], base[1]..., base[999]... that neither exists nor is claimed by a store
+    /// still writing it, or "" when all are taken.
     static QString completeFilename(QString baseName, QString extension, QString suffix);
-    /// As completeFilename, and creates the file empty at once (exclusively) so that a concurrent store cannot
-    /// choose the same name; "" when no name could be claimed.
+    /// As completeFilename, and claims the name for this process until releaseFilename, so that a concurrent store
+    /// cannot choose the same one; "" when no name is free. The file is not created: its writer gives it its name
+    /// only when it is whole.
     static QString reserveFilename(QString baseName, QString extension, QString suffix);
+    static void releaseFilename(const QString& fileName);
+    /// Stores that failed in this process so far (a host's exit code can tell). Counted on the GUI thread.
+    static int failedStores() { return _failedStores; }
 
     void setTriggerReaction(StoreTrigger trigger, StoreAction action, SnapshotRequester* requester, QString tag,
                             int sequence, StoreTrigger secondaryTrigger = trgNone);
@@ -152,4 +157,5 @@ private:
     QList<SnapshotThread*> threads; // owned until their end event is handled
 
     static const bool* _backgroundSwitch;
+    static int _failedStores;
 };

@@ -2,11 +2,11 @@
 
 #include "utilif/algo.h"
 #include "utilif/error.h"
+#include "utilif/wholefile.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTimer>
 #include <QtEndian>
 #include <algorithm>
@@ -17,20 +17,20 @@
 #include <new>
 
 namespace {
-// Metadata codes that shape the frame or the physical values.
-constexpr int codeOrder = 0x2001;
-constexpr int codeRangeX = 0x2002;
-constexpr int codeRangeY = 0x2003;
-constexpr int codePhysX = 0x2004;
-constexpr int codePhysY = 0x2005;
-constexpr int codeOffsetX = 0x2006;
-constexpr int codeOffsetY = 0x2007;
-constexpr int codePhysVal = 0x200A;
-constexpr int codePhysValNumerator = 0x200C;
-constexpr int codeUnitX = 0x2012;
-constexpr int codeUnitVal = 0x2013;
-constexpr int codeOffsetVal = 0x2014;
-constexpr int codeScanSpeed = 0x2016;
+// The properties that shape the frame or the physical values.
+constexpr StreamFormat::Property propOrder = StreamFormat::Order;
+constexpr StreamFormat::Property propRangeX = StreamFormat::RangeX;
+constexpr StreamFormat::Property propRangeY = StreamFormat::RangeY;
+constexpr StreamFormat::Property propPhysX = StreamFormat::PhysX;
+constexpr StreamFormat::Property propPhysY = StreamFormat::PhysY;
+constexpr StreamFormat::Property propOffsetX = StreamFormat::OffsetX;
+constexpr StreamFormat::Property propOffsetY = StreamFormat::OffsetY;
+constexpr StreamFormat::Property propPhysVal = StreamFormat::PhysVal;
+constexpr StreamFormat::Property propPhysValNumerator = StreamFormat::PhysValNumerator;
+constexpr StreamFormat::Property propUnitX = StreamFormat::UnitX;
+constexpr StreamFormat::Property propUnitVal = StreamFormat::UnitVal;
+constexpr StreamFormat::Property propOffsetVal = StreamFormat::OffsetVal;
+constexpr StreamFormat::Property propScanSpeed = StreamFormat::ScanSpeed;
 
 constexpr int orderForFor = 3;
 constexpr int orderForBack = 4;
@@ -76,7 +76,7 @@ bool usableTarget(const QString& fileName)
     return !info.exists() || (info.isFile() && !info.isSymLink());
 }
 
-int commit(QSaveFile& file)
+int commit(WholeFile& file)
 {
     return file.commit() ? FrameBuffer::saveOk : FrameBuffer::saveFailed;
 }
@@ -87,9 +87,10 @@ qint64 FrameBuffer::_sizeLimit = qint64(1) << 30;
 FrameBuffer::FrameBuffer() = default;
 
 FrameBuffer::FrameBuffer(const FrameBuffer& other, bool fullFrame)
-    : meta(other.meta), length(other.length), mode(other.mode), lineLen(other.lineLen), lines(other.lines),
-      active(other.active), frameEnded(other.frameEnded), nextPosition(other.nextPosition), ringBase(other.ringBase),
-      frameStart(other.frameStart), completeFrames(other.completeFrames)
+    : meta(other.meta), initValue(other.initValue), initKnown(other.initKnown), length(other.length), mode(other.mode),
+      lineLen(other.lineLen), lines(other.lines), active(other.active), frameEnded(other.frameEnded),
+      nextPosition(other.nextPosition), ringBase(other.ringBase), frameStart(other.frameStart),
+      completeFrames(other.completeFrames)
 {
     frameTrigger = other.frameTrigger;
     if (!fullFrame && mode != 1)
@@ -133,43 +134,74 @@ qint64 FrameBuffer::computeLength(int order, int rangeX, int rangeY, int* newMod
     return rangeX;
 }
 
+int FrameBuffer::getMetaData(int code, int dflt) const
+{
+    if (code == StreamFormat::metaInit)
+        return initKnown ? initValue : dflt;
+    StreamFormat::Property p;
+    return StreamFormat::fromMetaCode(code, &p) ? meta.value(p, dflt) : dflt;
+}
+
+QMap<int, int> FrameBuffer::metaData() const
+{
+    QMap<int, int> codes;
+    for (int i = 0; i < StreamFormat::PropertyCount; ++i) {
+        const auto p = StreamFormat::Property(i);
+        if (meta.isSet(p))
+            codes.insert(StreamFormat::metaCode(p), meta.value(p));
+    }
+    if (initKnown)
+        codes.insert(StreamFormat::metaInit, initValue);
+    return codes;
+}
+
 void FrameBuffer::setMetaData(int code, int value)
 {
-    if (code == codeOrder || code == codeRangeX || code == codeRangeY) {
-        const int order = code == codeOrder ? value : meta.value(codeOrder, 0);
-        const int rangeX = code == codeRangeX ? value : meta.value(codeRangeX, 0);
-        const int rangeY = code == codeRangeY ? value : meta.value(codeRangeY, 0);
-        int newMode = 0;
-        const qint64 newLength = computeLength(order, rangeX, rangeY, &newMode);
-        // Words plus one bit per word for the written map; the first test keeps the product from overflowing.
-        if (newLength > _sizeLimit / qint64(sizeof(qint32)) ||
-            newLength * qint64(sizeof(qint32)) + newLength / 8 > _sizeLimit)
-            throw OomError(QStringLiteral("Frame of %1 words exceeds the frame buffer limit").arg(newLength));
-        const int newLines = newMode == 2 ? qMax(rangeY, 1) : 1;
-        const bool geometryChanged =
-            newLength != length || newMode != mode || qMax(rangeX, 0) != lineLen || newLines != lines;
-        meta.insert(code, value);
-        if (geometryChanged) {
-            const qint64 oldLength = length;
-            const int oldMode = mode, oldLine = lineLen, oldLines = lines;
-            length = newLength;
-            mode = newMode;
-            lineLen = qMax(rangeX, 0);
-            lines = newLines;
-            try {
-                allocate();
-            } catch (const OomError&) {
-                length = oldLength;
-                mode = oldMode;
-                lineLen = oldLine;
-                lines = oldLines;
-                meta.remove(code);
-                throw;
-            }
-        }
+    if (code == StreamFormat::metaInit) {
+        initValue = value;
+        initKnown = true;
         return;
     }
-    meta.insert(code, value);
+    StreamFormat::Property p;
+    if (!StreamFormat::fromMetaCode(code, &p))
+        return; // a code without a property: nothing to keep or replay
+    if (p != propOrder && p != propRangeX && p != propRangeY) {
+        meta.set(p, value);
+        return;
+    }
+    StreamFormat changed = meta;
+    changed.set(p, value);
+    const int order = changed.value(propOrder, 0);
+    const int rangeX = changed.value(propRangeX, 0);
+    const int rangeY = changed.value(propRangeY, 0);
+    int newMode = 0;
+    const qint64 newLength = computeLength(order, rangeX, rangeY, &newMode);
+    // Words plus one bit per word for the written map; the first test keeps the product from overflowing.
+    if (newLength > _sizeLimit / qint64(sizeof(qint32)) ||
+        newLength * qint64(sizeof(qint32)) + newLength / 8 > _sizeLimit)
+        throw OomError(QStringLiteral("Frame of %1 words exceeds the frame buffer limit").arg(newLength));
+    const int newLines = newMode == 2 ? qMax(rangeY, 1) : 1;
+    const bool geometryChanged =
+        newLength != length || newMode != mode || qMax(rangeX, 0) != lineLen || newLines != lines;
+    if (geometryChanged) {
+        const qint64 oldLength = length;
+        const int oldMode = mode, oldLine = lineLen, oldLines = lines;
+        length = newLength;
+        mode = newMode;
+        lineLen = qMax(rangeX, 0);
+        lines = newLines;
+        try {
+            allocate();
+        } catch (const OomError&) {
+            // The frame and the stored value stay as they were.
+            length = oldLength;
+            mode = oldMode;
+            lineLen = oldLine;
+            lines = oldLines;
+            throw;
+        }
+    }
+    meta = changed;
 }
 
 void FrameBuffer::allocate()
@@ -282,21 +314,21 @@ const int* FrameBuffer::getData(int* count, qint64* position)
 FrameBuffer::ValueScale FrameBuffer::valueScale() const
 {
     double factor = 1.0;
-    algoGetBaseUnit(meta.value(codeUnitVal, 128), nullptr, &factor);
-    const int physVal = meta.value(codePhysVal, 0);
-    int numerator = meta.value(codePhysValNumerator, 1);
+    algoGetBaseUnit(meta.value(propUnitVal, 128), nullptr, &factor);
+    const int physVal = meta.value(propPhysVal, 0);
+    int numerator = meta.value(propPhysValNumerator, 1);
     if (numerator == 0)
         numerator = 1;
     const double scale = physVal != 0 ? factor * numerator / physVal : factor;
-    return ValueScale{double(meta.value(codeOffsetVal, 0)), scale};
+    return ValueScale{double(meta.value(propOffsetVal, 0)), scale};
 }
 
 QString FrameBuffer::unitX(double* factor) const
 {
-    return algoGetBaseUnit(meta.value(codeUnitX, 128), nullptr, factor);
+    return algoGetBaseUnit(meta.value(propUnitX, 128), nullptr, factor);
 }
 
-QString FrameBuffer::unitText(int code) const
+QString FrameBuffer::unitText(StreamFormat::Property code) const
 {
     return algoGetBaseUnit(meta.value(code, 128));
 }
@@ -305,7 +337,7 @@ std::vector<double> FrameBuffer::framePixels(bool forward, int* voids) const
 {
     const int w = lineLen, h = lines;
     std::vector<double> pixels(size_t(w) * size_t(h), std::numeric_limits<double>::quiet_NaN());
-    const int order = meta.value(codeOrder, 0);
+    const int order = meta.value(propOrder, 0);
     const int perRow = (order == orderForBack || order == orderBackFor) ? 2 : 1;
     // Even frames are scanned bottom up and odd frames top down; files hold the top row first.
     const bool oddFrame = length > 0 && nextPosition > 0 && ((nextPosition - 1) / length) % 2 == 1;
@@ -343,18 +375,18 @@ int FrameBuffer::saveLineCsv(const QString& fileName, const QByteArray& title) c
     if (!usableTarget(fileName) || !hasWords() || mode != 1)
         return saveFailed;
     try {
-        QSaveFile file(fileName);
+        WholeFile file(fileName);
         if (!file.open(QIODevice::WriteOnly))
             return saveFailed;
         double factorX = 1.0;
         const QString xUnit = unitX(&factorX);
         const ValueScale phys = valueScale();
-        const int physX = meta.value(codePhysX, 0);
+        const int physX = meta.value(propPhysX, 0);
         const double dx = (physX != 0 && lineLen >= 2) ? double(physX) / (lineLen - 1) * factorX : 1.0;
-        const double x0 = physX != 0 ? meta.value(codeOffsetX, 0) * factorX : 0.0;
+        const double x0 = physX != 0 ? meta.value(propOffsetX, 0) * factorX : 0.0;
         QByteArray text = textHeader(title);
         text += "# Unit of X: " + (physX != 0 ? xUnit : QString()).toLatin1() + '\n';
-        text += "# Unit of Y: " + unitText(codeUnitVal).toLatin1() + '\n';
+        text += "# Unit of Y: " + unitText(propUnitVal).toLatin1() + '\n';
         text += "X ; Y\n";
         for (int c = 0; c < lineLen; ++c) {
             const size_t slot = size_t(floorMod(c - ringBase, length));
@@ -379,7 +411,7 @@ int FrameBuffer::saveFrameAsc(const QString& fileName, const QByteArray& title, 
     try {
         int voids = 0;
         const std::vector<double> pixels = framePixels(forward, &voids);
-        QSaveFile file(fileName);
+        WholeFile file(fileName);
         if (!file.open(QIODevice::WriteOnly))
             return saveFailed;
         double factorX = 1.0;
@@ -387,12 +419,12 @@ int FrameBuffer::saveFrameAsc(const QString& fileName, const QByteArray& title, 
         QByteArray text = textHeader(title);
         text += "# x-pixels: " + QByteArray::number(lineLen) + '\n';
         text += "# y-pixels: " + QByteArray::number(lines) + '\n';
-        text += "# x-length: " + num(meta.value(codePhysX, 0) * factorX) + '\n';
-        text += "# y-length: " + num(meta.value(codePhysY, 0) * factorX) + '\n';
-        text += "# x-offset: " + num(meta.value(codeOffsetX, 0) * factorX) + '\n';
-        text += "# y-offset: " + num(meta.value(codeOffsetY, 0) * factorX) + '\n';
+        text += "# x-length: " + num(meta.value(propPhysX, 0) * factorX) + '\n';
+        text += "# y-length: " + num(meta.value(propPhysY, 0) * factorX) + '\n';
+        text += "# x-offset: " + num(meta.value(propOffsetX, 0) * factorX) + '\n';
+        text += "# y-offset: " + num(meta.value(propOffsetY, 0) * factorX) + '\n';
         text += "# xy-unit: " + xUnit.toLatin1() + '\n';
-        text += "# z-unit: " + unitText(codeUnitVal).toLatin1() + '\n';
+        text += "# z-unit: " + unitText(propUnitVal).toLatin1() + '\n';
         text += QByteArray("# direction: ") + (forward ? "fwd" : "bwd") + '\n';
         text += "# void pixels: " + QByteArray::number(voids) + '\n';
         text += "# Start of Data:\n";
@@ -424,15 +456,15 @@ int FrameBuffer::saveFrameBcr(const QString& fileName, const QByteArray& title, 
     try {
         int voids = 0;
         const std::vector<double> pixels = framePixels(forward, &voids);
-        QSaveFile file(fileName);
+        WholeFile file(fileName);
         if (!file.open(QIODevice::WriteOnly))
             return saveFailed;
         double factorX = 1.0;
         const QString xUnit = unitX(&factorX);
-        QString unitZ = unitText(codeUnitVal);
+        QString unitZ = unitText(propUnitVal);
         // Gwyddion needs a physical size; without one the pixel pitch is 1.
-        double xlength = meta.value(codePhysX, 0) * factorX;
-        double ylength = meta.value(codePhysY, 0) * factorX;
+        double xlength = meta.value(propPhysX, 0) * factorX;
+        double ylength = meta.value(propPhysY, 0) * factorX;
         if (xlength <= 0 || ylength <= 0) {
             xlength = lineLen;
             ylength = lines;
@@ -450,11 +482,11 @@ int FrameBuffer::saveFrameBcr(const QString& fileName, const QByteArray& title, 
         head += "xlabel = X\n";
         head += "ylabel = Y\n";
         head += "zlabel = Z\n";
-        head += "scanspeed = " + QByteArray::number(meta.value(codeScanSpeed, 0)) + '\n';
+        head += "scanspeed = " + QByteArray::number(meta.value(propScanSpeed, 0)) + '\n';
         head += "intelmode = 1\n";
         head += "bit2nm = 1\n";
-        head += "xoffset = " + num(meta.value(codeOffsetX, 0) * factorX) + '\n';
-        head += "yoffset = " + num(meta.value(codeOffsetY, 0) * factorX) + '\n';
+        head += "xoffset = " + num(meta.value(propOffsetX, 0) * factorX) + '\n';
+        head += "yoffset = " + num(meta.value(propOffsetY, 0) * factorX) + '\n';
         head += "voidpixels = " + QByteArray::number(voids) + '\n';
         QByteArray cleanTitle = title;
         cleanTitle.replace('\n', ' ').replace('\0', ' ');
@@ -484,14 +516,17 @@ int FrameBuffer::saveFrameBcr(const QString& fileName, const QByteArray& title, 
 
 int FrameBuffer::startPermCsv(const QString& fileName, const QByteArray& title)
 {
+    int result = saveOk;
     if (permFile) {
         flushPermCsv();
         permFile->close();
+        if (permFailed || permFile->error() != QFileDevice::NoError)
+            result = saveFailed;
         permFile.reset();
         flushTimer.reset();
     }
     if (fileName.isEmpty())
-        return saveOk;
+        return result;
     auto file = std::make_unique<QFile>(fileName);
     if (!file->open(QIODevice::WriteOnly | QIODevice::Append))
         return saveFailed;

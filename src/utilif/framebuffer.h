@@ -1,12 +1,15 @@
 #pragma once
-// FrameBuffer: the last frame of a data channel and the last value of each metadata code, with the raw-frame file
-// writers (line CSV, ASC and BCRF frame pairs) and the permanent CSV log.
+// FrameBuffer: the last frame of a data channel and the last value of each metadata code that carries a property (a
+// StreamFormat) or init, with the raw-frame file writers (line CSV, ASC and BCRF frame pairs) and the permanent CSV
+// log.
 //
 // The frame length follows the stored metadata: a line of rangeX words for unscanned data (orders linear, triggered,
 // cyclic; frame mode 1) and rangeX x rangeY words for scans, doubled when every line is scanned forward and back
 // (forBack, backFor; frame mode 2). addData() stops at the end of the current frame so that the caller can split
 // its blocks where the displays see a frame end. Stream positions are taken modulo the frame length; the buffer is
 // a ring that always holds the last frame's worth of words.
+
+#include "framework/streamformat.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -44,13 +47,21 @@ public:
     int addData(const int* data, int count, int index);
     /// True when the words taken so far end exactly at a frame end.
     bool atFrameEnd() const { return frameEnded; }
-    /// Stores a metadata value. A change of order or ranges reallocates the frame (cleared); throws OomError if the
-    /// new frame is above the size limit, leaving the buffer unchanged.
+    /// Stores a metadata value: a property of the table, or the init code (0x2100); other codes are not kept. A
+    /// change of order or ranges reallocates the frame (cleared); throws OomError if the new frame is above the size
+    /// limit or cannot be allocated, leaving the buffer and the stored value unchanged.
     void setMetaData(int code, int value);
-    int getMetaData(int code, int dflt = 0) const { return meta.value(code, dflt); }
-    /// Stored codes in ascending order.
-    QList<int> getMetaCodes() const { return meta.keys(); }
-    const QMap<int, int>& metaData() const { return meta; }
+    /// The last value of a metadata code, or `dflt` when none arrived.
+    int getMetaData(int code, int dflt = 0) const;
+    /// The stored properties, as the server sent them: the Trigger slot holds the data group of metadata 0x2009
+    /// (the channel translates it into the group's trigger when it delivers it).
+    const StreamFormat& format() const { return meta; }
+    /// The stored codes with their values, in ascending code order (init included), as the server sent them.
+    QMap<int, int> metaData() const;
+    QList<int> getMetaCodes() const { return metaData().keys(); }
+    /// The last value of the init code (0x2100) and whether one arrived.
+    int getInit() const { return initValue; }
+    bool hasInit() const { return initKnown; }
 
     /// An inactive buffer keeps metadata and still ends frames but stores no words. Activation may throw OomError.
     void setActive(bool active);
@@ -76,7 +87,8 @@ public:
     /// One direction of a scan; `matrix`: one row per text line (else one value per line).
     int saveFrameAsc(const QString& fileName, const QByteArray& title, bool forward, bool matrix) const;
     int saveFrameBcr(const QString& fileName, const QByteArray& title, bool forward) const;
-    /// Starts the permanent CSV log in `fileName` (an existing file is appended to); an empty name ends it.
+    /// Starts the permanent CSV log in `fileName` (an existing file is appended to); an empty name ends it. Ending
+    /// a log whose last lines could not be written returns saveFailed.
     int startPermCsv(const QString& fileName, const QByteArray& title);
     /// Appends a block to the permanent log (`index ; value` per word; a negative index continues the log's own
     /// count). Without an open log nothing happens (saveNothing). Flushed at least once a second.
@@ -99,11 +111,13 @@ private:
         double operator()(int raw) const { return (double(raw) - offset) * scale; }
     };
     ValueScale valueScale() const;
-    QString unitText(int code) const;
+    QString unitText(StreamFormat::Property code) const;
     /// Base unit text of the x unit and its factor to that unit.
     QString unitX(double* factor) const;
 
-    QMap<int, int> meta;
+    StreamFormat meta;
+    int initValue = 0;
+    bool initKnown = false;
     std::vector<qint32> words; // ring of `length` words; slot = (position - ringBase) mod length
     std::vector<bool> written; // slot has held a word since the geometry was set
     qint64 length = 0;

@@ -11,8 +11,6 @@
 Q_LOGGING_CATEGORY(lcTcp, "orvik.util.tcp")
 
 namespace {
-// Below this many bytes after the length word a telegram has no room for its header words.
-constexpr quint32 minTelegramLength = 16;
 // First allocation of the receive buffer; it grows up to the bound only for a telegram that needs it.
 constexpr int initialCapacity = 1 << 20;
 // Qt's own socket buffer: bounded so that a receiver that falls behind throttles the sender through TCP.
@@ -38,62 +36,53 @@ char* TelegramAssembler::space(int* room)
 void TelegramAssembler::reset()
 {
     filled = 0;
-    skipBytes = 0;
-}
-
-bool TelegramAssembler::takeOverload()
-{
-    const bool was = overload;
-    overload = false;
-    return was;
+    broken = false;
+    brokenLength = 0;
 }
 
 bool TelegramAssembler::commit(int count, const Deliver& deliver)
 {
+    if (broken) {
+        filled = 0; // nothing after a bad length word can be framed
+        return false;
+    }
     filled += count;
-    int start = 0; // first byte not yet delivered
-    int pos = 0;   // start of the telegram being looked at
+    int pos = 0; // start of the telegram being looked at; everything before it is whole
     while (filled - pos >= 4) {
         const quint32 length = qFromLittleEndian<quint32>(buffer.get() + pos);
-        const quint64 total = quint64(length) + 4;
-        const int have = filled - pos;
-        if (length < minTelegramLength || total > quint64(limit)) {
-            // Too short to carry a header, or too large to hold: deliver what came before, then drop it.
-            if (pos > start && !deliver(buffer.get() + start, pos - start)) {
-                reset();
-                return false;
+        if (length < minLength || length > maxLength()) {
+            // The stream is out of step: hand over what came before, then refuse the rest.
+            const bool go = pos == 0 || deliver(buffer.get(), pos);
+            filled = 0;
+            if (go) {
+                broken = true;
+                brokenLength = length;
             }
-            if (length >= minTelegramLength) {
-                overload = true;
-                qCWarning(lcTcp) << "dropped a telegram of" << total << "bytes (receive buffer" << limit << ")";
-            } else {
-                qCDebug(lcTcp) << "dropped a telegram of length" << length;
-            }
-            const quint64 inBuffer = std::min<quint64>(total, quint64(have));
-            skipBytes += qint64(total - inBuffer);
-            pos += int(inBuffer);
-            start = pos;
-            continue;
+            return false;
         }
-        if (total > quint64(have)) {
-            if (total > quint64(allocated)) {
+        const int total = int(length) + 4;
+        if (total > filled - pos) {
+            if (total > allocated) {
                 // A legal telegram larger than the allocation: grow towards the bound, keeping what is pending.
+                if (pos > 0 && !deliver(buffer.get(), pos)) {
+                    reset();
+                    return false;
+                }
                 int grown = allocated;
-                while (quint64(grown) < total)
+                while (grown < total)
                     grown = int(std::min<qint64>(qint64(grown) * 2, limit));
                 std::unique_ptr<char[]> bigger(new char[grown]);
-                std::memcpy(bigger.get(), buffer.get() + start, size_t(filled - start));
-                filled -= start;
-                pos -= start;
-                start = 0;
+                std::memcpy(bigger.get(), buffer.get() + pos, size_t(filled - pos));
+                filled -= pos;
+                pos = 0;
                 buffer = std::move(bigger);
                 allocated = grown;
             }
             break;
         }
-        pos += int(total);
+        pos += total;
     }
-    if (pos > start && !deliver(buffer.get() + start, pos - start)) {
+    if (pos > 0 && !deliver(buffer.get(), pos)) {
         reset();
         return false;
     }
@@ -108,13 +97,6 @@ bool TelegramAssembler::commit(int count, const Deliver& deliver)
 bool TelegramAssembler::feed(const char* data, int length, const Deliver& deliver)
 {
     while (length > 0) {
-        if (skipBytes > 0) {
-            const int n = int(std::min<qint64>(skipBytes, length));
-            skipBytes -= n;
-            data += n;
-            length -= n;
-            continue;
-        }
         int room = 0;
         char* to = space(&room);
         const int n = std::min(room, length);
@@ -188,7 +170,9 @@ void IQTcp::disconnect()
 
 bool IQTcp::getAndClearOverload()
 {
-    return assembler.takeOverload();
+    const bool was = overload;
+    overload = false;
+    return was;
 }
 
 int IQTcp::state() const
@@ -198,7 +182,10 @@ int IQTcp::state() const
 
 void IQTcp::onConnected()
 {
-    retryDelay = minRetryDelay;
+    // After a protocol error the delay is kept until the server sends something sound, so that a server that
+    // sends garbage at once is not reconnected to ten times a second.
+    if (!badStream)
+        retryDelay = minRetryDelay;
     assembler.reset();
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     up = true;
@@ -238,25 +225,41 @@ void IQTcp::retry()
         socket->connectToHost(hostName, portNumber);
 }
 
+void IQTcp::protocolFault()
+{
+    const quint32 length = assembler.badLength();
+    const QString what = QStringLiteral("telegram length %1 (0x%2) is outside %3 to %4 bytes")
+                             .arg(length)
+                             .arg(length, 8, 16, QLatin1Char('0'))
+                             .arg(TelegramAssembler::minLength)
+                             .arg(assembler.maxLength());
+    qCWarning(lcTcp) << objectName() << "protocol error:" << what << "- closing the connection";
+    badStream = true;
+    socket->abort(); // emits disconnected(), which schedules the reconnection
+    if (up || !retryTimer->isActive())
+        lost();
+    emit protocolError(what);
+}
+
 void IQTcp::readData()
 {
     // A receiver may run a nested event loop (a message box); the outer call picks up what arrives meanwhile.
     if (reading)
         return;
     reading = true;
+    // A full read buffer means the server had more to send than this side took: it is being throttled.
+    if (socket->bytesAvailable() >= socketBufferSize)
+        overload = true;
     QPointer<IQTcp> alive(this);
     const TelegramAssembler::Deliver deliver = [this, &alive](char* data, int length) {
+        if (badStream) { // sound telegrams again: the next loss reconnects quickly
+            badStream = false;
+            retryDelay = minRetryDelay;
+        }
         emit dataReceived(data, length);
         return alive && up; // the receiver may have closed the connection or deleted us
     };
     while (socket->bytesAvailable() > 0) {
-        if (assembler.toSkip() > 0) {
-            const qint64 skipped = socket->skip(assembler.toSkip());
-            if (skipped <= 0)
-                break;
-            assembler.skipped(skipped);
-            continue;
-        }
         int room = 0;
         char* to = assembler.space(&room);
         const qint64 got = socket->read(to, room);
@@ -265,6 +268,11 @@ void IQTcp::readData()
         if (!assembler.commit(int(got), deliver)) {
             if (!alive)
                 return;
+            if (assembler.failed()) {
+                reading = false;
+                protocolFault();
+                return;
+            }
             break;
         }
     }

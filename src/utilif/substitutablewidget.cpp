@@ -37,7 +37,7 @@ SubstituteWidget::SubstituteWidget(QWidget* parent) : QFrame(parent)
 void SubstituteWidget::setTarget(SubstitutableWidget* widget)
 {
     target = widget;
-    label->setText(widget ? tr("%1 is shown in its own detachedWin").arg(widget->displayName()) : QString());
+    label->setText(widget ? tr("%1 is shown in its own window").arg(widget->displayName()) : QString());
 }
 
 void SubstituteWidget::mouseDoubleClickEvent(QMouseEvent* event)
@@ -57,7 +57,7 @@ RemovableWidget::RemovableWidget(SubstitutableWidget* content) : QWidget(nullptr
 
 void RemovableWidget::closeEvent(QCloseEvent* event)
 {
-    // Closing the detachedWin brings the display home instead of losing it.
+    // Closing the window brings the display home instead of losing it.
     event->ignore();
     if (content)
         content->dock();
@@ -77,7 +77,7 @@ SubstitutableWidget::~SubstitutableWidget()
 {
     allWidgets().removeAll(this);
     if (detachedWin) {
-        // Detached at destruction: the detachedWin goes with us.
+        // Detached at destruction: its window goes with us.
         RemovableWidget* w = detachedWin;
         detachedWin = nullptr;
         setParent(nullptr);

@@ -1,6 +1,8 @@
 #include "connection/channel.h"
 #include "connection/viewpage.h"
+#include "framework/streamformat.h"
 #include "snapshot/snapshotmgr.h"
+#include "support/filesizelimit.h"
 #include "support/recordingplugin.h"
 #include "utilif/error.h"
 #include "utilif/framebuffer.h"
@@ -82,14 +84,14 @@ protected:
     }
     void line(int length)
     {
-        channel->sendMetadata(0x2001, GPlugin::cyclic);
-        channel->sendMetadata(0x2002, length);
+        channel->sendMetadata(StreamFormat::metaCode(StreamFormat::Order), GPlugin::cyclic);
+        channel->sendMetadata(StreamFormat::metaCode(StreamFormat::RangeX), length);
     }
     void scan(int w, int h)
     {
-        channel->sendMetadata(0x2001, GPlugin::forBack);
-        channel->sendMetadata(0x2002, w);
-        channel->sendMetadata(0x2003, h);
+        channel->sendMetadata(StreamFormat::metaCode(StreamFormat::Order), GPlugin::forBack);
+        channel->sendMetadata(StreamFormat::metaCode(StreamFormat::RangeX), w);
+        channel->sendMetadata(StreamFormat::metaCode(StreamFormat::RangeY), h);
     }
     /// Arms a store of every completed frame of this channel in a manager of `probe`.
     std::unique_ptr<SnapshotMgr> armProbe(StoreProbe& probe)
@@ -144,9 +146,9 @@ TEST_F(ChannelTest, EmptyTelegramFiresOnlyAfterNewWords)
 
 TEST_F(ChannelTest, NewPageGetsStateBeforeNewData)
 {
-    channel->sendMetadata(0x2013, 0x280);
+    channel->sendMetadata(StreamFormat::metaCode(StreamFormat::UnitVal), 0x280);
     line(2500);
-    channel->sendMetadata(0x2004, 77);
+    channel->sendMetadata(StreamFormat::metaCode(StreamFormat::PhysX), 77);
     const std::vector<int> words = ramp(2500);
     channel->sendData(words.data(), 2500, 0);
     channel->addPage(page.get());
@@ -195,36 +197,36 @@ TEST_F(ChannelTest, MetadataCodesBecomeSetterCalls)
         const char* call; // expected last line, or null for no call
     };
     const Case cases[] = {
-        {0x2001, 4, "setDataOrder 4"},
-        {0x2002, 10, "setDataRangeX 10"},
-        {0x2003, 11, "setDataRangeY 11"},
-        {0x2004, 12, "setDataPhysX 12"},
-        {0x2005, 13, "setDataPhysY 13"},
-        {0x2006, 14, "setDataOffsetX 14"},
-        {0x2007, 15, "setDataOffsetY 15"},
-        {0x2008, 16, "setDataRotation 16"},
-        {0x2009, 0, "setDataTrigger 2"}, // group 0 has trigger time
-        {0x2009, 1, nullptr},            // below the group count, but no group 1
-        {0x2009, 3, nullptr},            // equal to the group count
-        {0x2009, 5, nullptr},            // group 5 exists but lies above the count
-        {0x2009, -1, nullptr},
-        {0x200A, 17, "setDataPhysVal 17"},
-        {0x200C, 18, "setDataPhysValNumerator 18"},
-        {0x2010, 1, "setDataEncoding 1"},
-        {0x2011, 19, "setDataBinning 19"},
-        {0x2012, 20, "setDataUnitX 20"},
-        {0x2013, 21, "setDataUnitVal 21"},
-        {0x2014, 22, "setDataOffsetVal 22"},
-        {0x2015, 5, "setFixXY 1"},
-        {0x2015, 0, "setFixXY 0"},
-        {0x2016, 23, "setDataScanSpeed 23"},
-        {0x2017, 24, "setDataRangeZ 24"},
-        {0x2018, 25, "setDataPhysZ 25"},
-        {0x2019, 26, "setDataOffsetZ 26"},
-        {0x2020, 27, "setDataUnitZ 27"},
-        {0x2100, 1, "init"},
-        {0x2100, 0, nullptr},
-        {0x200B, 1, nullptr},
+        {StreamFormat::metaCode(StreamFormat::Order), 4, "setDataOrder 4"},
+        {StreamFormat::metaCode(StreamFormat::RangeX), 10, "setDataRangeX 10"},
+        {StreamFormat::metaCode(StreamFormat::RangeY), 11, "setDataRangeY 11"},
+        {StreamFormat::metaCode(StreamFormat::PhysX), 12, "setDataPhysX 12"},
+        {StreamFormat::metaCode(StreamFormat::PhysY), 13, "setDataPhysY 13"},
+        {StreamFormat::metaCode(StreamFormat::OffsetX), 14, "setDataOffsetX 14"},
+        {StreamFormat::metaCode(StreamFormat::OffsetY), 15, "setDataOffsetY 15"},
+        {StreamFormat::metaCode(StreamFormat::Rotation), 16, "setDataRotation 16"},
+        {StreamFormat::metaGroup, 0, "setDataTrigger 2"}, // group 0 has trigger time
+        {StreamFormat::metaGroup, 1, nullptr},            // below the group count, but no group 1
+        {StreamFormat::metaGroup, 3, nullptr},            // equal to the group count
+        {StreamFormat::metaGroup, 5, nullptr},            // group 5 exists but lies above the count
+        {StreamFormat::metaGroup, -1, nullptr},
+        {StreamFormat::metaCode(StreamFormat::PhysVal), 17, "setDataPhysVal 17"},
+        {StreamFormat::metaCode(StreamFormat::PhysValNumerator), 18, "setDataPhysValNumerator 18"},
+        {StreamFormat::metaCode(StreamFormat::Encoding), 1, "setDataEncoding 1"},
+        {StreamFormat::metaCode(StreamFormat::Binning), 19, "setDataBinning 19"},
+        {StreamFormat::metaCode(StreamFormat::UnitX), 20, "setDataUnitX 20"},
+        {StreamFormat::metaCode(StreamFormat::UnitVal), 21, "setDataUnitVal 21"},
+        {StreamFormat::metaCode(StreamFormat::OffsetVal), 22, "setDataOffsetVal 22"},
+        {StreamFormat::metaCode(StreamFormat::FixXY), 5, "setFixXY 1"},
+        {StreamFormat::metaCode(StreamFormat::FixXY), 0, "setFixXY 0"},
+        {StreamFormat::metaCode(StreamFormat::ScanSpeed), 23, "setDataScanSpeed 23"},
+        {StreamFormat::metaCode(StreamFormat::RangeZ), 24, "setDataRangeZ 24"},
+        {StreamFormat::metaCode(StreamFormat::PhysZ), 25, "setDataPhysZ 25"},
+        {StreamFormat::metaCode(StreamFormat::OffsetZ), 26, "setDataOffsetZ 26"},
+        {StreamFormat::metaCode(StreamFormat::UnitZ), 27, "setDataUnitZ 27"},
+        {StreamFormat::metaInit, 1, "init"},
+        {StreamFormat::metaInit, 0, nullptr},
+        {(StreamFormat::metaCode(StreamFormat::PhysVal) + 1), 1, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(QStringLiteral("code %1 value %2").arg(c.code, 0, 16).arg(c.value).toStdString());
@@ -241,9 +243,9 @@ TEST_F(ChannelTest, OutOfMemoryStopsTheChannelUntilItJoinsAGroup)
 {
     channel->addPage(page.get());
     QSignalSpy status(channel.get(), &Channel::statusChanged);
-    channel->sendMetadata(0x2001, GPlugin::forBack);
-    channel->sendMetadata(0x2002, 1 << 20);
-    channel->sendMetadata(0x2003, 1 << 20); // 2^41 words
+    channel->sendMetadata(StreamFormat::metaCode(StreamFormat::Order), GPlugin::forBack);
+    channel->sendMetadata(StreamFormat::metaCode(StreamFormat::RangeX), 1 << 20);
+    channel->sendMetadata(StreamFormat::metaCode(StreamFormat::RangeY), 1 << 20); // 2^41 words
     ASSERT_EQ(status.count(), 1);
     EXPECT_EQ(status[0][0].toString(), "Not enough memory available.\nStopped data channel Channel_3 (#3).");
     EXPECT_EQ(status[0][1].toInt(), -1);
@@ -252,9 +254,9 @@ TEST_F(ChannelTest, OutOfMemoryStopsTheChannelUntilItJoinsAGroup)
     rec->clear();
     const int words[] = {1, 2};
     channel->sendData(words, 2, 0);
-    channel->sendMetadata(0x2003, 4); // stored only
+    channel->sendMetadata(StreamFormat::metaCode(StreamFormat::RangeY), 4); // stored only
     EXPECT_TRUE(rec->calls.isEmpty());
-    EXPECT_EQ(channel->getFrameBuffer()->getMetaData(0x2003), 4);
+    EXPECT_EQ(channel->getFrameBuffer()->getMetaData(StreamFormat::metaCode(StreamFormat::RangeY)), 4);
     channel->setDataGroup(0);
     EXPECT_FALSE(channel->isStopped());
     channel->sendData(words, 2, 0);
@@ -339,14 +341,45 @@ TEST_F(ChannelTest, FailedStoreReportsFailure)
     QString message;
     const QString base = dir.filePath(QStringLiteral("missing/S_001-Ch"));
     EXPECT_FALSE(channel->saveSnapshot(base, SnapshotMgr::typeBinaryRaw, nullptr, &message));
-    EXPECT_TRUE(message.startsWith("Failed to write frame to ")) << message.toStdString();
+    EXPECT_EQ(message, "Failed to write frame to " + QDir::toNativeSeparators(base + QStringLiteral("-fwd.bcrf")));
     EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("missing"))));
     // A buffer without any frame (no geometry yet) cannot be stored either.
     Channel empty(9, nullptr, groups);
-    empty.sendMetadata(0x2001, GPlugin::forFor);
-    empty.sendMetadata(0x2002, 4);
+    empty.sendMetadata(StreamFormat::metaCode(StreamFormat::Order), GPlugin::forFor);
+    empty.sendMetadata(StreamFormat::metaCode(StreamFormat::RangeX), 4);
     EXPECT_FALSE(empty.saveSnapshot(dir.filePath("E_001-x"), SnapshotMgr::typeAsciiRaw, nullptr, &message));
-    EXPECT_TRUE(message.startsWith("Failed to write frame to "));
+    EXPECT_EQ(message, "Failed to write frame to " + QDir::toNativeSeparators(dir.filePath("E_001-x-fwd.asc")));
+}
+
+TEST_F(ChannelTest, FullDiskFailsTheStoreAndTheLogOnce)
+{
+    scan(64, 64);
+    const std::vector<int> frame = ramp(2 * 64 * 64);
+    channel->sendData(frame.data(), int(frame.size()), 0);
+    const QString base = dir.filePath(QStringLiteral("S_001-Ch"));
+    QString message;
+    bool ok;
+    {
+        FileSizeLimit full(4000);
+        ok = channel->saveSnapshot(base, SnapshotMgr::typeAsciiRaw | SnapshotMgr::typeBinaryRaw, nullptr, &message);
+    }
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(message, "Failed to write frame to " + QDir::toNativeSeparators(base + QStringLiteral("-fwd.asc")));
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+
+    // The permanent log goes on appending until a write fails; then it says so once and stops.
+    ASSERT_TRUE(channel->startLogging(dir.filePath(QStringLiteral("L_001-Ch")), &message));
+    QSignalSpy status(channel.get(), &Channel::statusChanged);
+    {
+        FileSizeLimit full(20000);
+        for (int k = 0; k < 10; ++k)
+            channel->sendData(frame.data(), int(frame.size()), -1);
+    }
+    channel->sendData(frame.data(), 100, -1);
+    ASSERT_EQ(status.size(), 1);
+    EXPECT_EQ(status.at(0).at(0).toString(),
+              "Failed to write continous output to " + QDir::toNativeSeparators(dir.filePath("L_001-Ch-log.csv")));
+    EXPECT_EQ(status.at(0).at(2).toInt(), 2);
 }
 
 TEST_F(ChannelTest, PermanentLogFollowsStartAndStop)
@@ -425,7 +458,7 @@ TEST_F(ChannelTest, OutOfMemoryInAChainStopsTheChannelInsteadOfCrashing)
     greedyPage.addReceiver(new GreedyPlugin);
     channel->addPage(&greedyPage);
     QSignalSpy status(channel.get(), &Channel::statusChanged);
-    channel->sendMetadata(0x2003, 10);
+    channel->sendMetadata(StreamFormat::metaCode(StreamFormat::RangeY), 10);
     EXPECT_TRUE(channel->isStopped());
     ASSERT_EQ(status.count(), 1);
     EXPECT_EQ(status[0][2].toInt(), 2);

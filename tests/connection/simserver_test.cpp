@@ -189,3 +189,24 @@ TEST_F(LiveTest, ReconnectsAfterTheServerDropsAndComesBack)
     EXPECT_GE(lost, 2);
     EXPECT_GE(up, 3);
 }
+
+// A client whose telegrams cannot be framed is dropped for good: the connection closes and the stream stops.
+TEST(SimServer, DropsAClientThatBreaksTheProtocol)
+{
+    SimServer sim;
+    ASSERT_TRUE(sim.listen(0));
+    QTcpSocket client;
+    QByteArray got;
+    QObject::connect(&client, &QTcpSocket::readyRead, [&]() { got += client.readAll(); });
+    client.connectToHost(QHostAddress::LocalHost, sim.serverPort());
+    ASSERT_TRUE(client.waitForConnected(5000));
+    client.write(tel(6, 0x1202, 0, {1}) + tel(6, 0x1200, 0, {-1}));
+    ASSERT_TRUE(QTest::qWaitFor([&]() { return got.size() > 1000; }, 5000));
+    ASSERT_EQ(sim.clientCount(), 1);
+
+    QSignalSpy gone(&sim, &SimServer::clientDisconnected);
+    client.write(QByteArray::fromHex("ffffffff06000000"));
+    ASSERT_TRUE(QTest::qWaitFor([&]() { return client.state() == QAbstractSocket::UnconnectedState; }, 5000));
+    EXPECT_EQ(sim.clientCount(), 0);
+    EXPECT_EQ(gone.size(), 1);
+}

@@ -4,9 +4,11 @@
 #include "connection/viewmanager.h"
 #include "connection/viewpage.h"
 #include "connectiontest.h"
+#include "framework/streamformat.h"
 #include "support/recordingplugin.h"
 #include "utilif/iqtcp.h"
 
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
@@ -158,10 +160,10 @@ TEST_F(ManagerTest, ReceiveDispatchesDataMetadataAndReplies)
     odd.chop(1);
     Telegram::putWord(odd.data(), 0, 16 + 7);     // 7 data bytes
     buf += odd;
-    buf += tel(2, 0x2002, 0, {640});              // metadata rangeX for channel 0
-    buf += tel(2, 0x2100, 0, {1});                // the last metadata code: init
-    buf += tel(2, 0x2101, 0, {5});                // not metadata: ignored
-    buf += tel(2, 0x2003, 9, {7});                // metadata for a channel out of range
+    buf += tel(2, StreamFormat::metaCode(StreamFormat::RangeX), 0, {640}); // metadata rangeX for channel 0
+    buf += tel(2, StreamFormat::metaInit, 0, {1});                         // the last metadata code: init
+    buf += tel(2, (StreamFormat::metaInit + 1), 0, {5});                   // not metadata: ignored
+    buf += tel(2, StreamFormat::metaCode(StreamFormat::RangeY), 9, {7});   // metadata for a channel out of range
     buf += tel(2, 0xF00 + 8, 0, {1});             // data for a channel that does not exist
     buf += tel(3, 49, 2, {0, 17});                // signal number of channel 2
     buf += tel(3, 50, 2, {0, 40});                // period
@@ -222,6 +224,63 @@ TEST_F(ManagerTest, StatusReportsActivityOnChange)
     EXPECT_FALSE(overload[0].at(0).toBool());
 }
 
+// A length word that no telegram can have: the manager says so, the client reconnects, and the data sent after the
+// reconnection arrive; what followed the bad word on the broken connection is not taken for telegrams.
+TEST_F(ManagerTest, BadLengthWordIsReportedAndTheStreamComesBack)
+{
+    QByteArray minusOne = tel(2, 0xF00, 0, {7, 7});
+    Telegram::putWord(minusOne.data(), 0, -1);
+    QByteArray maxInt = tel(2, 0xF00, 0, {7, 7});
+    Telegram::putWord(maxInt.data(), 0, 0x7FFFFFFF);
+    QByteArray noise(256, '\0');
+    QRandomGenerator random(18);
+    random.fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    const quint32 noiseLength = qFromLittleEndian<quint32>(noise.constData());
+    ASSERT_TRUE(noiseLength < 16 || noiseLength > manager->connection()->maxTelegramLength());
+    struct Case
+    {
+        const char* name;
+        QByteArray bytes;
+        const char* shown; // how the message shows the length
+    };
+    const Case cases[] = {
+        {"-1", minusOne, "4294967295"},
+        {"2^31 - 1", maxInt, "2147483647"},
+        {"random bytes", noise, ""},
+    };
+
+    connectToServer();
+    QSignalSpy status(manager.get(), &ViewManager::statusChanged);
+    QSignalSpy counted(manager.get(), &ViewManager::protocolErrors);
+    int round = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ++round;
+        plugin->clear();
+        status.clear();
+        const int sentBefore = server.received.size();
+        server.send(tel(2, 0xF00, 0, {1, 2, 3}) + c.bytes + tel(2, 0xF00, 3, {4, 5, 6}));
+        ASSERT_TRUE(QTest::qWaitFor([&]() { return counted.size() == round; }, 5000));
+        EXPECT_EQ(counted.last().at(0).toInt(), round);
+        EXPECT_EQ(manager->getProtocolErrors(), round);
+        ASSERT_FALSE(status.isEmpty());
+        const QString text = status.last().at(0).toString();
+        EXPECT_TRUE(text.startsWith(QLatin1String("Protocol error from data server"))) << text.toStdString();
+        EXPECT_TRUE(text.contains(QLatin1String(c.shown))) << text.toStdString();
+        EXPECT_EQ(status.last().at(2).toInt(), 2);
+        EXPECT_EQ(plugin->words, (QVector<int>{1, 2, 3}));
+
+        // Back within the reconnection delay, with the full connect sequence, and data flow again.
+        ASSERT_TRUE(server.waitForClient(round + 1));
+        ASSERT_TRUE(QTest::qWaitFor([&]() { return manager->connection()->state() == IQTcp::Connected; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&]() { return splitTelegrams(server.received.mid(sentBefore)).size() >= 2 + 5 * 6; }, 5000));
+        server.send(tel(2, 0xF00, 0, {8, 9}));
+        ASSERT_TRUE(QTest::qWaitFor([&]() { return plugin->words.size() >= 5; }, 5000));
+        EXPECT_EQ(plugin->words, (QVector<int>{1, 2, 3, 8, 9}));
+    }
+}
+
 TEST_F(ManagerTest, StopSendsStopDetachesPagesAndCloses)
 {
     connectToServer();
@@ -266,8 +325,10 @@ TEST(ViewManager, ReceiveSurvivesAFrameGeometryBeyondAnyMemory)
     ViewManager manager(nullptr, false);
     manager.setChannelCount(1, 0, groups); // the channel has no group yet: its frame buffer is idle
     // Lines per frame first (nothing to allocate yet), then the line length that makes the frame huge.
-    QByteArray buf = tel(2, 0x2001, 0, {4}) + tel(2, 0x2003, 0, {1100000000}) + tel(2, 0x2002, 0, {1100000000}) +
-                     tel(3, 59, 0, {0, 0}) + tel(2, 0xF00, 0, {1, 2, 3});
+    QByteArray buf = tel(2, StreamFormat::metaCode(StreamFormat::Order), 0, {4}) +
+                     tel(2, StreamFormat::metaCode(StreamFormat::RangeY), 0, {1100000000}) +
+                     tel(2, StreamFormat::metaCode(StreamFormat::RangeX), 0, {1100000000}) + tel(3, 59, 0, {0, 0}) +
+                     tel(2, 0xF00, 0, {1, 2, 3});
     manager.receive(buf.data(), buf.size());
     EXPECT_EQ(manager.getChannels()[0]->getDataGroup(), 0);
 }

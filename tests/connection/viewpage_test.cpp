@@ -4,9 +4,11 @@
 #include "connection/datagroup.h"
 #include "connection/viewpage.h"
 #include "connectiontest.h"
+#include "framework/streamformat.h"
 #include "snapshot/snapshotmgr.h"
 #include "snapshot/snapshotrequester.h"
 #include "support/recordingplugin.h"
+#include "utilif/error.h"
 
 #include <QBoxLayout>
 #include <QCloseEvent>
@@ -150,7 +152,7 @@ TEST_F(PageTest, RelaysPluginSignalsAndReplaysOnRequest)
 
     // A plug-in asking for the last frame gets the channel's replay.
     page->setChannelNo(1);
-    channels[1]->sendMetadata(0x2002, 77);
+    channels[1]->sendMetadata(StreamFormat::metaCode(StreamFormat::RangeX), 77);
     plugin->clear();
     emit plugin->requestLastFrame();
     ASSERT_TRUE(QTest::qWaitFor([&]() { return plugin->count(QStringLiteral("init")) == 1; }, 2000));
@@ -308,4 +310,55 @@ TEST(ViewPage, CloseEventEndsTheClosingConnections)
     EXPECT_EQ(closings, 1);
     page.reset();
     EXPECT_EQ(closings, 1);
+}
+
+namespace {
+
+// A plug-in that breaks the rule that options never throw, to show that the page still survives it.
+class ThrowingOptions : public RecordingPlugin
+{
+public:
+    using RecordingPlugin::RecordingPlugin;
+    void setOption(QString key, QString value) override
+    {
+        RecordingPlugin::setOption(key, value);
+        if (key == QLatin1String("huge"))
+            throw OomError();
+    }
+};
+GPlugin* throwingFactory(QWidget*, QString name)
+{
+    return new ThrowingOptions(name);
+}
+const GPlugin::PluginDescriptor throwingType(QStringLiteral("Test Throwing Options"), QStringLiteral("t"), 0,
+                                             throwingFactory);
+
+} // namespace
+
+TEST(ViewPage, AnOptionThatRunsOutOfMemoryIsReportedAndTheLayoutGoesOn)
+{
+    QMap<int, DataGroup> groups;
+    ViewPage page(nullptr, QStringLiteral("OomPage"), groups, true);
+    QSignalSpy status(&page, &ViewPage::statusChanged);
+    // The frame display reports a frame that does not fit; the report reaches the host through the page.
+    GPlugin* frame = nullptr;
+    EXPECT_NO_THROW(frame = page.addPlugin(QStringLiteral("Frame Display"), QStringLiteral("f"),
+                                           {QStringLiteral("datarangex"), QStringLiteral("datarangey")},
+                                           {QStringLiteral("100000"), QStringLiteral("100000")}));
+    ASSERT_NE(frame, nullptr);
+    ASSERT_GE(status.count(), 1);
+    EXPECT_TRUE(status[0][0].toString().startsWith("Not enough memory for a frame of 100000 x"));
+    EXPECT_EQ(status[0][2].toInt(), 2);
+
+    status.clear();
+    GPlugin* odd = nullptr;
+    EXPECT_NO_THROW(odd = page.addPlugin(QStringLiteral("Test Throwing Options"), QStringLiteral("t"),
+                                         {QStringLiteral("huge"), QStringLiteral("next")},
+                                         {QStringLiteral("1"), QStringLiteral("2")}));
+    ASSERT_NE(odd, nullptr);
+    EXPECT_EQ(static_cast<RecordingPlugin*>(odd)->options, (QStringList{"huge=1", "next=2"}));
+    ASSERT_EQ(status.count(), 1);
+    EXPECT_EQ(status[0][0].toString(), "Not enough memory for option huge=1 of t; the option is ignored");
+    EXPECT_EQ(page.getReceiver(), frame);
+    EXPECT_EQ(frame->getSuccessor(), odd);
 }

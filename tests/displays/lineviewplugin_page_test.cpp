@@ -5,6 +5,7 @@
 #include "connection/viewpage.h"
 #include "displays/lineviewplugin.h"
 #include "displays/polarplotplugin.h"
+#include "framework/streamformat.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -30,8 +31,8 @@ TEST(LineViewPlugin_Page, CatalogueTypesShowAChannel)
         page.resize(500, 400);
         page.show();
         page.setChannelNo(0);
-        channel->sendMetadata(0x2001, GPlugin::forFor);
-        channel->sendMetadata(0x2002, 4);
+        channel->sendMetadata(StreamFormat::metaCode(StreamFormat::Order), GPlugin::forFor);
+        channel->sendMetadata(StreamFormat::metaCode(StreamFormat::RangeX), 4);
         const int words[4] = {5, 6, 7, 8};
         channel->sendData(words, 4, 0);
         int points = 0;

@@ -2,6 +2,8 @@
 #include "displays/lineviewplugin.h"
 #include "displays/metahelpers.h"
 #include "displays/scalegraph.h"
+#include "filters/derivativefilter.h"
+#include "framework/streamformat.h"
 #include "snapshot/snapshotmgr.h"
 #include "support/recordingplugin.h"
 
@@ -125,16 +127,20 @@ TEST(LvMetaHelpers_Int2Y, FortyEightBitValues)
     m.encoding = 6;
     m.update();
     ASSERT_EQ(m.wordsPerValue, 2);
+    // Encoding 6: 24 bits in each word, low word first, sign at bit 47; the top bytes are not part of the value.
     struct Case
     {
         int lo, hi;
         double value;
     } cases[] = {{5, 0, 5},
-                 {-1, 0, 4294967295.0},
-                 {0, 1, 4294967296.0},
-                 {-1, 0xffff, -1},
-                 {0, 0x8000, -140737488355328.0},
-                 {7, 0x12340000, 7}}; // the upper half of the second word is not part of the value
+                 {0xFFFFFF, 0, 16777215.0},
+                 {0, 1, 16777216.0},
+                 {0x000001, 0x000001, 16777217.0},
+                 {0xFFFFFF, 0xFFFFFF, -1},
+                 {-1, -1, -1},
+                 {0, 0x800000, -140737488355328.0},
+                 {0x12FFFFFF, 0x7F7FFFFF, 140737488355327.0},
+                 {7, 0x12000000, 7}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
         const int words[2] = {c.lo, c.hi};
@@ -297,8 +303,8 @@ TEST(LineViewPlugin_Data, SeveralChannelsAndTwoWordValues)
 
     Plugin q;
     q->setDataEncoding(GPlugin::DataEncoding(6));
-    q.feed({7, 1, -2, -1, 5}, 0); // the odd word at the end is no value
-    EXPECT_EQ(ys(q.curve(0)), (QVector<double>{4294967303.0, -2}));
+    q.feed({7, 1, -2, -1, 5}, 0); // 24 + 24 bits; the odd word at the end is no value
+    EXPECT_EQ(ys(q.curve(0)), (QVector<double>{16777223.0, -2}));
 }
 
 TEST(LineViewPlugin_Data, TriggeredLinesGrowAndShrink)
@@ -776,7 +782,47 @@ TEST(LineViewPlugin_Snapshot, ImageFromACopyAndFailures)
     QImage img(dir.filePath("img.png"));
     EXPECT_EQ(img.size(), p->getView()->size());
     EXPECT_EQ(readLines(dir.filePath("img.csv")).size(), 7 + 3);
+    // The copy keeps the host's file type and CSV layout of the moment it was made.
+    {
+        CsvPrefs prefs(true);
+        const QString bmp = QStringLiteral("BMP");
+        prefs.prefs.graphicType = &bmp;
+        std::unique_ptr<SnapshotBuffer> kept(
+            p->snapshotData(SnapshotMgr::typeGraphics | SnapshotMgr::typeCsvDisplayed));
+        auto* k = dynamic_cast<LvSnBuffer*>(kept.get());
+        ASSERT_NE(k, nullptr);
+        k->curves.append(k->curves.first()); // two curves, so that the column layout shows
+        prefs.csv = false;
+        const QString png = QStringLiteral("PNG");
+        prefs.prefs.graphicType = &png;
+        ASSERT_TRUE(p->saveSnapshot(dir.filePath("kept"), SnapshotMgr::typeGraphics | SnapshotMgr::typeCsvDisplayed,
+                                    kept.get(), &msg));
+        EXPECT_FALSE(QImage(dir.filePath("kept.bmp")).isNull());
+        EXPECT_FALSE(QFile::exists(dir.filePath("kept.png")));
+        EXPECT_EQ(readLines(dir.filePath("kept.csv")).mid(7, 3), QStringList({"0 ; 1 ; 1", "1 ; 5 ; 5", "2 ; 2 ; 2"}));
+    }
     // A file that cannot be written is a failure with its message.
     EXPECT_FALSE(p->saveSnapshot(dir.filePath("missing/dir/x"), SnapshotMgr::typeCsvDisplayed, nullptr, &msg));
     EXPECT_TRUE(msg.startsWith("Failed to write snapshot to ")) << msg.toStdString();
+}
+
+TEST(LineViewPlugin_Data, DerivativeOfFortyEightBitValuesShowsTheDifferences)
+{
+    // A derivative filter writes encoding 6 (24 + 24 bits); the line display must read it the same way, also for
+    // differences above 2^24 and below 0.
+    auto filter = std::make_unique<DerivativeFilter>(nullptr, QStringLiteral("d"));
+    auto* lv = new LineViewPlugin(nullptr, QStringLiteral("lv"), false, nullptr);
+    filter->setSuccessor(lv); // owned by the filter
+    lv->getWidget()->resize(500, 400);
+    filter->setDataEncoding(GPlugin::DataEncoding(6));
+    const qint64 values[] = {3, 16777224, 16777224 - 1073741824, 16777224 - 1073741824 + 1099511627776};
+    QVector<int> words;
+    for (qint64 v : values) {
+        quint32 lo = 0, hi = 0;
+        StreamFormat::encode48(v, &lo, &hi);
+        words << int(lo) << int(hi);
+    }
+    filter->setData(words.constData(), words.size(), 0);
+    ASSERT_EQ(lv->getLines().size(), 1);
+    EXPECT_EQ(ys(lv->getLines().at(0).at(0)), (QVector<double>{3, 16777221, -1073741824, 1099511627776}));
 }

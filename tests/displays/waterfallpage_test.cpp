@@ -4,6 +4,7 @@
 #include "connection/datagroup.h"
 #include "connection/viewpage.h"
 #include "displays/waterfallplugin.h"
+#include "framework/streamformat.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -27,11 +28,11 @@ TEST(WaterfallPage, ChannelScanIsShownAndSelectionLeavesThePage)
                                                       {QStringLiteral("displaytoolbar")}, {QStringLiteral("1")}));
     ASSERT_NE(fd, nullptr);
     channel->addPage(&page);
-    channel->sendMetadata(0x2001, GPlugin::forBack);
-    channel->sendMetadata(0x2002, 8);
-    channel->sendMetadata(0x2003, 4);
-    channel->sendMetadata(0x2004, 80); // x length
-    channel->sendMetadata(0x2005, 40);
+    channel->sendMetadata(StreamFormat::metaCode(StreamFormat::Order), GPlugin::forBack);
+    channel->sendMetadata(StreamFormat::metaCode(StreamFormat::RangeX), 8);
+    channel->sendMetadata(StreamFormat::metaCode(StreamFormat::RangeY), 4);
+    channel->sendMetadata(StreamFormat::metaCode(StreamFormat::PhysX), 80); // x length
+    channel->sendMetadata(StreamFormat::metaCode(StreamFormat::PhysY), 40);
     ASSERT_EQ(fd->getMeta().rangeX, 8);
     ASSERT_EQ(fd->getMeta().rangeY, 4);
     QVector<int> scan(64);

@@ -186,8 +186,13 @@ TEST(WaterfallPlugin_Properties, RangesRotationUnitsAndOutOfMemory)
     p->setDataRangeX(1);
     EXPECT_EQ(p->getMeta().rangeX, 260);
     EXPECT_EQ(rec->lastValue(QStringLiteral("setDataRangeX")), 1);
+    // Compared with the value that arrived, not with the 260 in use: a 260 after a 1 is news for the successor,
+    // a second 260 is not.
     p->setDataRangeX(260);
-    EXPECT_EQ(rec->count(QStringLiteral("setDataRangeX")), 1); // unchanged: not forwarded
+    EXPECT_EQ(rec->count(QStringLiteral("setDataRangeX")), 2);
+    EXPECT_EQ(rec->lastValue(QStringLiteral("setDataRangeX")), 260);
+    p->setDataRangeX(260);
+    EXPECT_EQ(rec->count(QStringLiteral("setDataRangeX")), 2);
     p->setDataRangeY(2);
     EXPECT_THROW(p->setDataRangeX(1 << 30), OomError);
     EXPECT_EQ(p->getMeta().rangeX, 2);
@@ -225,6 +230,17 @@ TEST(WaterfallPlugin_Options, OptionsChangeTheDisplay)
     p.setOption(QStringLiteral("datarangey"), QStringLiteral("x12"));
     EXPECT_EQ(p.getMeta().rangeX, 32);
     EXPECT_EQ(p.getMeta().rangeY, 260);
+    // A frame that does not fit is reported, not thrown out of the option (it would end the layout).
+    QSignalSpy status(&p, &GPlugin::statusChanged);
+    for (const char* key : {"datarangex", "DataRangeY"}) {
+        SCOPED_TRACE(key);
+        status.clear();
+        EXPECT_NO_THROW(p.setOption(QString::fromLatin1(key), QString::number(1 << 30)));
+        ASSERT_EQ(status.count(), 1);
+        EXPECT_TRUE(status[0][0].toString().startsWith("Not enough memory for a frame of"));
+        EXPECT_EQ(status[0][1].toInt(), -1);
+        EXPECT_EQ(status[0][2].toInt(), 2);
+    }
     p.setOption(QStringLiteral("size"), QStringLiteral("50"));
     EXPECT_EQ(p.getWaterfall()->size(), QSize(50, 50));
     EXPECT_GE(p.getWidget()->minimumWidth(), 75);

@@ -3,6 +3,7 @@
 #include "displays/waterfallplugin.h"
 #include "displays/waterfallsnbuffer.h"
 #include "snapshot/snapshotmgr.h"
+#include "support/filesizelimit.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -102,8 +103,14 @@ TEST_F(WaterfallSnapshot, AsciiFileFromTheLiveFrame)
 
 TEST_F(WaterfallSnapshot, CopyKeepsTheFrameAndMatrixLayout)
 {
+    // The layout is the host's when the store was requested, even if the host changes it while the copy is written.
+    bool matrix = true;
+    GPlugin::PrefData prefs = GPlugin::dfltPrefs;
+    prefs.ascMatrix = &matrix;
+    GPlugin::setPrefs(&prefs);
     std::unique_ptr<SnapshotBuffer> copy(
         plugin->snapshotData(SnapshotMgr::typeCsvDisplayed | SnapshotMgr::typeGraphics));
+    matrix = false;
     auto* buf = dynamic_cast<WaterfallSnBuffer*>(copy.get());
     ASSERT_NE(buf, nullptr);
     EXPECT_FALSE(buf->hasFwd);
@@ -112,10 +119,6 @@ TEST_F(WaterfallSnapshot, CopyKeepsTheFrameAndMatrixLayout)
     EXPECT_FALSE(buf->bwdImage.isNull());
     plugin->init(); // the live frame is gone; the copy is not
 
-    const bool matrix = true;
-    GPlugin::PrefData prefs = GPlugin::dfltPrefs;
-    prefs.ascMatrix = &matrix;
-    GPlugin::setPrefs(&prefs);
     QString message;
     const bool ok = plugin->saveSnapshot(base, SnapshotMgr::typeCsvDisplayed, copy.get(), &message);
     GPlugin::setPrefs(&GPlugin::dfltPrefs);
@@ -188,8 +191,35 @@ TEST_F(WaterfallSnapshot, UnwritableFileIsReported)
     const QString missing = dir.filePath(QStringLiteral("no/such/dir/base"));
     QString message;
     EXPECT_FALSE(plugin->saveSnapshot(missing, SnapshotMgr::typeCsvDisplayed, nullptr, &message));
-    EXPECT_TRUE(message.startsWith(QStringLiteral("Failed to write snapshot to "))) << message.toStdString();
+    EXPECT_EQ(message, QStringLiteral("Failed to write snapshot to ") +
+                           QDir::toNativeSeparators(missing + QStringLiteral("-bwd.asc")));
     EXPECT_FALSE(plugin->saveSnapshotAsc(nullptr, missing + QStringLiteral(".asc"), false));
     plugin->set3dMode(true);
     EXPECT_FALSE(plugin->saveSnapshotImg(nullptr, base + QStringLiteral(".png"), false, QStringLiteral("PNG")));
+}
+
+TEST_F(WaterfallSnapshot, FullDiskFailsTheStoreAndLeavesNoFile)
+{
+    plugin->getWidget()->resize(400, 300);
+    plugin->getWidget()->show();
+    const struct
+    {
+        int type;
+        const char* file;
+    } cases[] = {{SnapshotMgr::typeCsvDisplayed, "Scan_001-snap-bwd.asc"},
+                 {SnapshotMgr::typeGraphics, "Scan_001-snap-bwd.png"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        std::unique_ptr<SnapshotBuffer> copy(plugin->snapshotData(c.type));
+        QString message;
+        bool ok;
+        {
+            FileSizeLimit full(200);
+            ok = plugin->saveSnapshot(base, c.type, copy.get(), &message);
+        }
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(message, QStringLiteral("Failed to write snapshot to ") +
+                               QDir::toNativeSeparators(dir.filePath(QString::fromLatin1(c.file))));
+        EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
 }

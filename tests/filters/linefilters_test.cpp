@@ -258,8 +258,8 @@ TEST(AvgFilter_Restart, NewLineLengthRestartsInitAndSameLengthDoNot)
     chain->setDataRangeX(1);
     chain.feed({10}, 0);
     chain->init();
-    chain->setDataRangeX(1); // unchanged: not even forwarded
-    EXPECT_EQ(chain.rec->count("setDataRangeX"), 1);
+    chain->setDataRangeX(1); // unchanged: the average goes on, but the successor hears it again
+    EXPECT_EQ(chain.rec->count("setDataRangeX"), 2);
     chain.feed({20}, 0);
     EXPECT_EQ(chain.rec->words.last(), 15);
     chain->setDataRangeX(2);

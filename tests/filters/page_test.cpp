@@ -4,6 +4,7 @@
 #include "connection/datagroup.h"
 #include "connection/viewpage.h"
 #include "displays/txtplotplugin.h"
+#include "framework/streamformat.h"
 #include "support/recordingplugin.h"
 
 #include <gtest/gtest.h>
@@ -43,10 +44,10 @@ TEST(Filters_Page, EveryTypeRunsInAPageFedByAChannel)
         auto* recorder = new RecordingPlugin;
         cp.page.addReceiver(recorder);
         cp.join();
-        cp.channel->sendMetadata(0x2001, GPlugin::cyclic);
-        cp.channel->sendMetadata(0x2002, 8);
-        cp.channel->sendMetadata(0x2004, 100);
-        cp.channel->sendMetadata(0x2012, 0x480);
+        cp.channel->sendMetadata(StreamFormat::metaCode(StreamFormat::Order), GPlugin::cyclic);
+        cp.channel->sendMetadata(StreamFormat::metaCode(StreamFormat::RangeX), 8);
+        cp.channel->sendMetadata(StreamFormat::metaCode(StreamFormat::PhysX), 100);
+        cp.channel->sendMetadata(StreamFormat::metaCode(StreamFormat::UnitX), 0x480);
         const int words[16] = {1, 4, 9, 16, 25, 36, 49, 64, 2, 5, 10, 17, 26, 37, 50, 65};
         cp.channel->sendData(words, 16, 0);
         EXPECT_FALSE(recorder->calls.isEmpty());
@@ -61,7 +62,7 @@ TEST(Filters_Page, TextDisplayShowsTheLastValueOfTheChannel)
     ASSERT_NE(text, nullptr);
     ASSERT_NE(text->getWidget(), nullptr);
     cp.join();
-    cp.channel->sendMetadata(0x2001, GPlugin::linear);
+    cp.channel->sendMetadata(StreamFormat::metaCode(StreamFormat::Order), GPlugin::linear);
     const int words[3] = {7, 8, 9};
     cp.channel->sendData(words, 3, 0);
     ASSERT_TRUE(text->hasCurrentValue());

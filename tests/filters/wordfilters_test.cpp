@@ -120,9 +120,14 @@ TEST(Para16Filter_Points, EachWordBecomesOneValueAtItsPosition)
                            "setData 1 @32767: 1", "setData 1 @65535: -32768", "setData 1 @32768: 5"}));
     chain.rec->clear();
     chain->init();
-    chain->setDataRangeX(10); // upstream properties still pass
+    // An upstream description (e.g. a channel's replay after init) must not undo the filter's own: the eight
+    // properties it describes stay out, the others pass.
+    chain->setDataRangeX(10);
+    chain->setDataOrder(GPlugin::forBack);
+    chain->setDataUnitVal(0x280);
+    chain->setDataRangeY(7);
     chain.feed({0}, 0);
-    EXPECT_EQ(chain.rec->calls, QStringList({"init", "setDataRangeX 10", "setData 1 @32768: 0"}));
+    EXPECT_EQ(chain.rec->calls, QStringList({"init", "setDataRangeY 7", "setData 1 @32768: 0"}));
 }
 
 namespace {

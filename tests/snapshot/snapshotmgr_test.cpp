@@ -123,10 +123,15 @@ TEST(SnapshotMgr_Names, AllCandidatesTakenGivesEmptyAndReservationNeverRepeats)
     const QString other = dir.filePath(QStringLiteral("g-n"));
     const QString first = SnapshotMgr::reserveFilename(other, QStringLiteral("csv"), QString());
     const QString second = SnapshotMgr::reserveFilename(other, QStringLiteral("csv"), QString());
-    EXPECT_TRUE(QFileInfo::exists(first));
+    // A claim creates no file (nothing unfinished under a final name) but keeps the name until it is released.
+    EXPECT_FALSE(QFileInfo::exists(first));
     EXPECT_NE(first, second);
-    EXPECT_EQ(SnapshotMgr::reserveFilename(dir.filePath(QStringLiteral("none/g")), QStringLiteral("csv"), QString()),
-              QString());
+    EXPECT_EQ(SnapshotMgr::completeFilename(other, QStringLiteral("csv"), QString()),
+              QDir::toNativeSeparators(dir.filePath(QStringLiteral("g[2]-n.csv"))));
+    SnapshotMgr::releaseFilename(first);
+    EXPECT_EQ(SnapshotMgr::reserveFilename(other, QStringLiteral("csv"), QString()), first);
+    SnapshotMgr::releaseFilename(first);
+    SnapshotMgr::releaseFilename(second);
 }
 
 TEST_F(SnapshotMgrTest, TriggerKeySelectsTheChannel)

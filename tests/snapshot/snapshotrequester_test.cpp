@@ -1,5 +1,6 @@
 #include "connection/channel.h"
 #include "connection/viewpage.h"
+#include "framework/streamformat.h"
 #include "snapshot/fakeprovider.h"
 #include "snapshot/snapshotrequester.h"
 
@@ -204,8 +205,8 @@ TEST_F(SnapshotRequesterTest, DelayedRequestStoresCompleteDataAtOnce)
     Channel::_prefs = &GPlugin::dfltPrefs;
     channel.setDataGroup(1);
     channel.getSnapshotManager()->setName(QStringLiteral("Seven"));
-    channel.sendMetadata(0x2001, GPlugin::cyclic);
-    channel.sendMetadata(0x2002, 3);
+    channel.sendMetadata(StreamFormat::metaCode(StreamFormat::Order), GPlugin::cyclic);
+    channel.sendMetadata(StreamFormat::metaCode(StreamFormat::RangeX), 3);
     const int words[] = {1, 2, 3};
     channel.sendData(words, 3, 0);
     SnapshotRequester r(QStringLiteral("d"), groups, nullptr, nullptr);

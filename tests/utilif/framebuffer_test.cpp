@@ -1,3 +1,5 @@
+#include "framework/gplugin.h"
+#include "framework/streamformat.h"
 #include "utilif/error.h"
 #include "utilif/framebuffer.h"
 
@@ -14,12 +16,17 @@
 #include <numeric>
 #include <vector>
 
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 namespace {
 void setGeometry(FrameBuffer& fb, int order, int rangeX, int rangeY)
 {
-    fb.setMetaData(0x2001, order);
-    fb.setMetaData(0x2002, rangeX);
-    fb.setMetaData(0x2003, rangeY);
+    fb.setMetaData(StreamFormat::metaCode(StreamFormat::Order), order);
+    fb.setMetaData(StreamFormat::metaCode(StreamFormat::RangeX), rangeX);
+    fb.setMetaData(StreamFormat::metaCode(StreamFormat::RangeY), rangeY);
 }
 
 std::vector<int> ramp(int n, int start = 0)
@@ -59,8 +66,8 @@ TEST(FrameBuffer_Geometry, LengthAndModeFollowMetadata)
     // A change of order re-shapes the frame: forBack doubles the words of each row.
     FrameBuffer changed;
     setGeometry(changed, 3, 4, 6);
-    changed.setMetaData(0x2003, 3);
-    changed.setMetaData(0x2001, 4);
+    changed.setMetaData(StreamFormat::metaCode(StreamFormat::RangeY), 3);
+    changed.setMetaData(StreamFormat::metaCode(StreamFormat::Order), 4);
     EXPECT_EQ(changed.frameLength(), 24);
     EXPECT_EQ(changed.linesPerFrame(), 3);
     for (const Case& c : cases) {
@@ -159,17 +166,17 @@ TEST(FrameBuffer_Limit, RefusesAbsurdFramesAndStaysUsable)
     setGeometry(fb, 4, 10, 10);
     ASSERT_EQ(fb.frameLength(), 200);
     // 100000 x 100000 x 2 words: far above the default limit of 1 GiB.
-    fb.setMetaData(0x2002, 100000);
-    EXPECT_THROW(fb.setMetaData(0x2003, 100000), OomError);
+    fb.setMetaData(StreamFormat::metaCode(StreamFormat::RangeX), 100000);
+    EXPECT_THROW(fb.setMetaData(StreamFormat::metaCode(StreamFormat::RangeY), 100000), OomError);
     // Unchanged by the refused value (the range X before it was within the limit: 2 x 100000 x 10 words).
     EXPECT_EQ(fb.frameLength(), 2000000);
-    EXPECT_EQ(fb.getMetaData(0x2003), 10);
+    EXPECT_EQ(fb.getMetaData(StreamFormat::metaCode(StreamFormat::RangeY)), 10);
 
     FrameBuffer::setSizeLimit(4096);
     FrameBuffer small;
-    small.setMetaData(0x2001, 2);
-    EXPECT_NO_THROW(small.setMetaData(0x2002, 512));
-    EXPECT_THROW(small.setMetaData(0x2002, 2000), OomError);
+    small.setMetaData(StreamFormat::metaCode(StreamFormat::Order), 2);
+    EXPECT_NO_THROW(small.setMetaData(StreamFormat::metaCode(StreamFormat::RangeX), 512));
+    EXPECT_THROW(small.setMetaData(StreamFormat::metaCode(StreamFormat::RangeX), 2000), OomError);
     EXPECT_EQ(small.frameLength(), 512);
     const std::vector<int> words = ramp(512);
     EXPECT_EQ(small.addData(words.data(), 512, 0), 0);
@@ -189,7 +196,7 @@ TEST(FrameBuffer_Copy, IsIndependentOfTheLiveBuffer)
     const int* data = copy.getData(&count);
     ASSERT_EQ(count, 4);
     EXPECT_EQ(std::vector<int>(data, data + 4), words);
-    EXPECT_EQ(copy.getMetaData(0x2002), 2);
+    EXPECT_EQ(copy.getMetaData(StreamFormat::metaCode(StreamFormat::RangeX)), 2);
     EXPECT_FALSE(copy.permLogOpen());
 
     // Without the flag a scan copy keeps only the metadata.
@@ -209,11 +216,11 @@ protected:
     void fillScan(FrameBuffer& fb, int words = 12)
     {
         setGeometry(fb, 4, 3, 2);
-        fb.setMetaData(0x2004, 30); // 30 µm wide
-        fb.setMetaData(0x2005, 20);
-        fb.setMetaData(0x2012, 0x17E);
-        fb.setMetaData(0x2013, 0x280);
-        fb.setMetaData(0x200A, 1000);
+        fb.setMetaData(StreamFormat::metaCode(StreamFormat::PhysX), 30); // 30 µm wide
+        fb.setMetaData(StreamFormat::metaCode(StreamFormat::PhysY), 20);
+        fb.setMetaData(StreamFormat::metaCode(StreamFormat::UnitX), 0x17E);
+        fb.setMetaData(StreamFormat::metaCode(StreamFormat::UnitVal), 0x280);
+        fb.setMetaData(StreamFormat::metaCode(StreamFormat::PhysVal), 1000);
         const std::vector<int> data = ramp(words, 1);
         fb.addData(data.data(), words, 0);
     }
@@ -223,11 +230,11 @@ TEST_F(FrameBufferFiles, LineCsvHoldsHeaderAndPhysicalSamples)
 {
     FrameBuffer fb;
     setGeometry(fb, 2, 3, 0);
-    fb.setMetaData(0x2004, 4);     // 4 units over the line
-    fb.setMetaData(0x2012, 0x380); // Hz
-    fb.setMetaData(0x2013, 0x280); // V
-    fb.setMetaData(0x200A, 4);     // a word is 1/4 V
-    fb.setMetaData(0x2014, 2);     // offset of the words
+    fb.setMetaData(StreamFormat::metaCode(StreamFormat::PhysX), 4);       // 4 units over the line
+    fb.setMetaData(StreamFormat::metaCode(StreamFormat::UnitX), 0x380);   // Hz
+    fb.setMetaData(StreamFormat::metaCode(StreamFormat::UnitVal), 0x280); // V
+    fb.setMetaData(StreamFormat::metaCode(StreamFormat::PhysVal), 4);     // a word is 1/4 V
+    fb.setMetaData(StreamFormat::metaCode(StreamFormat::OffsetVal), 2);   // offset of the words
     const int words[] = {2, 6, 10};
     fb.addData(words, 3, 0);
     const QString name = path("line.csv");
@@ -300,10 +307,10 @@ TEST_F(FrameBufferFiles, BcrfOpensInGwyddion)
         GTEST_SKIP() << "gwyddion-thumbnailer is not installed; the BCRF check needs it (scripts/deps)";
     FrameBuffer fb;
     setGeometry(fb, 4, 32, 24);
-    fb.setMetaData(0x2004, 5000);
-    fb.setMetaData(0x2005, 4000);
-    fb.setMetaData(0x2012, 0x17C); // nm... any length unit will do
-    fb.setMetaData(0x2013, 0x280);
+    fb.setMetaData(StreamFormat::metaCode(StreamFormat::PhysX), 5000);
+    fb.setMetaData(StreamFormat::metaCode(StreamFormat::PhysY), 4000);
+    fb.setMetaData(StreamFormat::metaCode(StreamFormat::UnitX), 0x17C); // nm... any length unit will do
+    fb.setMetaData(StreamFormat::metaCode(StreamFormat::UnitVal), 0x280);
     std::vector<int> words(size_t(fb.frameLength()));
     for (size_t i = 0; i < words.size(); ++i)
         words[i] = int(1000 * std::sin(double(i) / 40.0));
@@ -359,4 +366,66 @@ TEST_F(FrameBufferFiles, PermanentLogAppendsBlocksAndFlushesWithinASecond)
     EXPECT_FALSE(fb.permLogOpen());
     EXPECT_EQ(fb.savePermCsv(a, 2), FrameBuffer::saveNothing);
     EXPECT_EQ(fb.startPermCsv(path("no/dir/perm.csv"), "x"), FrameBuffer::saveFailed);
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define ORVIK_TEST_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ORVIK_TEST_SANITIZED 1
+#endif
+
+TEST(FrameBuffer_Limit, FailedAllocationKeepsTheOldValue)
+{
+#if !defined(Q_OS_LINUX) || defined(ORVIK_TEST_SANITIZED)
+    GTEST_SKIP() << "needs an address-space limit that the sanitizers' own mappings do not survive";
+#else
+    FrameBuffer fb;
+    setGeometry(fb, GPlugin::forBack, 16, 8);
+    ASSERT_EQ(fb.frameLength(), 256);
+    // Let the process map only 64 MiB more, so that a frame of 400 MB (within the buffer's size limit) cannot be
+    // allocated although the limit lets it through.
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    ASSERT_TRUE(statm.open(QIODevice::ReadOnly));
+    const qint64 pages = statm.readAll().split(' ').value(0).toLongLong();
+    ASSERT_GT(pages, 0);
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &old), 0);
+    rlimit tight = old;
+    tight.rlim_cur = rlim_t(pages * sysconf(_SC_PAGESIZE) + (qint64(64) << 20));
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+    bool threw = false;
+    try {
+        fb.setMetaData(StreamFormat::metaCode(StreamFormat::RangeY), 3000000); // 16 x 3000000 x 2 words: 384 MB
+    } catch (const OomError&) {
+        threw = true;
+    }
+    setrlimit(RLIMIT_AS, &old);
+    EXPECT_TRUE(threw);
+    EXPECT_EQ(fb.getMetaData(StreamFormat::metaCode(StreamFormat::RangeY)), 8);
+    EXPECT_EQ(fb.frameLength(), 256);
+    const std::vector<int> words = ramp(256);
+    EXPECT_EQ(fb.addData(words.data(), 256, 0), 0);
+    EXPECT_TRUE(fb.getFilled());
+#endif
+}
+
+TEST(FrameBuffer_Meta, KeepsPropertiesAndInitButNoOtherCodes)
+{
+    FrameBuffer fb;
+    const int rangeX = StreamFormat::metaCode(StreamFormat::RangeX), order = StreamFormat::metaCode(StreamFormat::Order);
+    const int noProperty = StreamFormat::metaCode(StreamFormat::PhysVal) + 1;
+    fb.setMetaData(rangeX, 8);
+    fb.setMetaData(StreamFormat::metaInit, 1);
+    fb.setMetaData(StreamFormat::metaGroup, 3); // kept as sent: the channel maps the group when it delivers it
+    fb.setMetaData(noProperty, 5);
+    fb.setMetaData(order, GPlugin::cyclic);
+    EXPECT_EQ(fb.metaData().keys(), (QList<int>{order, rangeX, StreamFormat::metaGroup, StreamFormat::metaInit}));
+    EXPECT_EQ(fb.getMetaData(StreamFormat::metaGroup), 3);
+    EXPECT_EQ(fb.getMetaData(noProperty, -1), -1);
+    EXPECT_EQ(fb.format().rangeX(), 8);
+    EXPECT_TRUE(fb.hasInit());
+    EXPECT_EQ(fb.frameLength(), 8);
 }

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QSignalSpy>
 #include <QVBoxLayout>
 #include <atomic>
@@ -116,6 +117,9 @@ TEST(SubstitutableWidget_Detach, DetachesIntoAWindowAndDocksBackInPlace)
     EXPECT_NE(display->window(), &page);
     EXPECT_EQ(layout->indexOf(substitute), 1);
     EXPECT_EQ(layout->indexOf(display), -1);
+    auto* note = substitute->findChild<QLabel*>();
+    ASSERT_NE(note, nullptr);
+    EXPECT_EQ(note->text(), "Scan is shown in its own window");
     display->updateDetachMenuItem(&action);
     EXPECT_EQ(action.text(), "Dock Display");
 

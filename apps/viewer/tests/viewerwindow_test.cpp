@@ -298,7 +298,9 @@ TEST(ViewerWindow, MenusListCatalogueAndDetachDisplays)
     ASSERT_TRUE(loadDemo(w));
 
     w.showCatalogue();
-    auto* table = w.findChild<QTableWidget*>();
+    auto* dialog = w.findChild<QDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    auto* table = dialog->findChild<QTableWidget*>();
     ASSERT_NE(table, nullptr);
     EXPECT_EQ(table->rowCount(), ViewPage::getPluginTypes()->size());
     EXPECT_FALSE(table->item(0, 1)->text().isEmpty()); // the description
