@@ -5,7 +5,8 @@
 // channels at set rates, and obeys selections so that steering can be seen: a range or centre selection changes
 // the scan, an angle turns it, a point selection moves a set value (the sine's level), stop ends the stream.
 // Built-in streams: a forward/backward scan of a synthetic surface (x in pm, values in pm), a noisy sine, cyclic
-// lines, time tags in picoseconds (encodings 5, 7, 9 and 10, laid out as utilif/tdc56.h documents), and 3D hits.
+// lines, time tags in picoseconds (encodings 5, 7, 9 and 10, laid out as utilif/tdc56.h documents), two sines of
+// related frequency, and 3D hits.
 // The time tags show a start-stop peak of known position and width: in every slot of TagSlot ps there is a start
 // on channel 1, a stop on channel 2 TagDelay ps later with a Gaussian jitter of TagJitter ps (sigma), and one
 // uncorrelated background event on channel 1 ... 4. The hits (encoding coord3d, binning HitsBinning) fall around
@@ -27,8 +28,10 @@ class SimServer : public QObject
 {
     Q_OBJECT
 public:
+    // LissajousX and LissajousY: clean sines of frequencies 3 and 2 per 1000 words, so that one plotted against the
+    // other by stream index draws a closed Lissajous figure.
     /// TimeTags: encoding 5; TimeTags60: encoding 7; TimeTags52: encoding 9; TimeTags60b: encoding 10.
-    enum Stream { Scan, Sine, Lines, TimeTags, TimeTags60, TimeTags52, TimeTags60b, Hits };
+    enum Stream { Scan, Sine, Lines, TimeTags, LissajousX, LissajousY, TimeTags60, TimeTags52, TimeTags60b, Hits };
 
     /// One telegram the server received, for observers (tests, the console).
     struct Received

@@ -5,8 +5,8 @@
 namespace {
 
 // Options that take a value, accepted as "--opt value" and "--opt=value".
-const char* const valueOptions[] = {"--layout",       "--connect",  "--run-for",   "--screenshot", "--snapshot-dir",
-                                    "--settings",     "--sim-drop", "--sim-pause", "--sim-stall"};
+const char* const valueOptions[] = {"--layout",   "--connect",  "--run-for",   "--screenshot", "--snapshot-dir",
+                                    "--settings", "--sim-drop", "--sim-pause", "--sim-stall",  "--replay"};
 
 bool takesValue(const QString& name)
 {
@@ -91,6 +91,8 @@ bool CommandLine::parse(const QStringList& arguments, ViewerOptions* options, QS
             o.simStall = value;
         } else if (name == QLatin1String("--show-streams")) {
             o.showStreams = true;
+        } else if (name == QLatin1String("--replay")) {
+            o.replayFile = value;
         } else if (name == QLatin1String("--offscreen")) {
             o.offscreen = true;
         } else if (name == QLatin1String("--store-on-exit")) {
@@ -132,6 +134,8 @@ QString CommandLine::usage()
         "  --screenshot FILE    before quitting, save the main window as a PNG image\n"
         "  --snapshot-dir DIR   directory of snapshot files (overrides the layout)\n"
         "  --settings FILE      file of the persisted settings (default: the user's configuration)\n"
+        "  --replay FILE        replay a binary disc-writer recording offline (no server); with --layout the\n"
+        "                       layout's chains get the replay at their head\n"
         "  --list-types         print the plug-in catalogue and exit\n"
         "  --show-streams       open the Streams view (stream health of every channel) at start\n"
         "  --sim-drop CH:N      built-in simulator: leave out every N-th data block of channel CH (repeatable)\n"

@@ -16,6 +16,7 @@ struct ViewerOptions
     QString snapshotDir;  // overrides the layout's snapshot directory
     QString settingsFile; // empty: the user's configuration file
     bool listTypes = false;
+    QString replayFile; // a disc-writer recording to replay offline instead of connecting
     bool help = false;
     bool version = false;
     bool showStreams = false;

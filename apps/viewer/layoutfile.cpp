@@ -610,8 +610,8 @@ QJsonObject group(int number, const QString& name, const QString& tag, const QSt
 
 QByteArray LayoutFile::demoLayout()
 {
-    // The embedded simulator's channels: 0 a forward/backward scan, 1 a noisy sine, 2 cyclic lines, 3 time tags, 4 3D
-    // hits.
+    // The embedded simulator's channels: 0 a forward/backward scan, 1 a noisy sine, 2 cyclic lines, 3 time tags,
+    // 4 and 5 the two sines of a Lissajous figure, 6 3D hits.
     const QStringList types = knownTypes();
     auto has = [&types](const char* t) { return types.contains(QLatin1String(t)); };
     QJsonArray pages;
@@ -621,13 +621,33 @@ QByteArray LayoutFile::demoLayout()
                                                             {QStringLiteral("Magnification"), 2}});
         pages.append(page(QStringLiteral("Scan"), 0, {scan}));
     }
+    // Stream routing, near the top so that the first screen shows it: a fork sends the channel of one page to a union
+    // on another, which plots one sine against the other as a Lissajous figure. Both sines repeat every 1000 words,
+    // so pairing by index closes the curve.
+    if (has("Fork") && has("Union") && has("Parametric Display")) {
+        QJsonArray forkChain{plugin(QStringLiteral("Fork"), QStringLiteral("DemoFork"),
+                                    {{QStringLiteral("target"), QStringLiteral("DemoUnion")}})};
+        if (has("Line Display 2"))
+            forkChain.append(plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoForkedSine")));
+        pages.append(page(QStringLiteral("Lissajous X"), 4, forkChain));
+        pages.append(page(QStringLiteral("Lissajous"), 5,
+                          {plugin(QStringLiteral("Union"), QStringLiteral("DemoUnion"),
+                                  {{QStringLiteral("forceddatamatch"), QStringLiteral("1")}}),
+                           plugin(QStringLiteral("Parametric Display"), QStringLiteral("DemoLissajous"))}));
+    }
     if (has("Line Display 2")) {
         pages.append(page(QStringLiteral("Signal"), 1,
                           {plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoSignal"))}));
+        // The sine's 20 Hz in a band of 0..100 Hz (8192-point frames, 2.4 Hz bins); a range selected in the
+        // spectrum zooms the transform to it.
         if (has("FFT Data Filter"))
             pages.append(page(QStringLiteral("Spectrum"), 1,
-                              {plugin(QStringLiteral("FFT Data Filter"), QStringLiteral("DemoFFT")),
-                               plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoSpectrum"))}));
+                              {plugin(QStringLiteral("FFT Data Filter"), QStringLiteral("DemoFFT"),
+                                      {{QStringLiteral("fftsizemax"), QStringLiteral("8192")},
+                                       {QStringLiteral("RangeXEndHz"), QStringLiteral("100")}}),
+                               plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoSpectrum"),
+                                      {{QStringLiteral("selectrangestartaddress"), QStringLiteral("0x310")},
+                                       {QStringLiteral("selectrangeendaddress"), QStringLiteral("0x311")}})}));
         pages.append(
             page(QStringLiteral("Lines"), 2, {plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoLines"))}));
         if (has("Average Filter"))
@@ -646,10 +666,18 @@ QByteArray LayoutFile::demoLayout()
     }
     if (has("3D Histogram Display"))
         pages.append(
-            page(QStringLiteral("Hits"), 4, {plugin(QStringLiteral("3D Histogram Display"), QStringLiteral("DemoHits"))}));
+            page(QStringLiteral("Hits"), 6, {plugin(QStringLiteral("3D Histogram Display"), QStringLiteral("DemoHits"))}));
     if (has("Text Display"))
         pages.append(
             page(QStringLiteral("Value"), 1, {plugin(QStringLiteral("Text Display"), QStringLiteral("DemoValue"))}));
+    // The sine behind a disc writer: the user records it with "Write" (or replays a recording with "Read").
+    if (has("Disc Writer") && has("Line Display 2"))
+        pages.append(page(QStringLiteral("Recorder"), 1,
+                          {plugin(QStringLiteral("Disc Writer"), QStringLiteral("DemoRecorder"),
+                                  {{QStringLiteral("displayread"), QStringLiteral("1")},
+                                   {QStringLiteral("displayfragment"), QStringLiteral("1")},
+                                   {QStringLiteral("displayblock"), QStringLiteral("1")}}),
+                           plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoRecorded"))}));
     // Whatever display exists, show the sine with it, so that the demo always has a page.
     if (pages.isEmpty()) {
         for (const GPlugin::PluginDescriptor* d :
@@ -662,12 +690,13 @@ QByteArray LayoutFile::demoLayout()
     }
 
     const QJsonObject root{
-        {QStringLiteral("channels"), QJsonObject{{QStringLiteral("count"), 5}}},
+        {QStringLiteral("channels"), QJsonObject{{QStringLiteral("count"), 7}}},
         {QStringLiteral("groups"),
          QJsonArray{group(0, QStringLiteral("Topography"), QStringLiteral("Scan"), QStringLiteral("scanner")),
                     group(1, QStringLiteral("Signals"), QStringLiteral("Signal"), QStringLiteral("time")),
                     group(2, QStringLiteral("Events"), QStringLiteral("Events"), QStringLiteral("time"))}},
-        {QStringLiteral("signals"), QStringLiteral("0=Topography,1=Sine,2=Lines,3=Time tags,7=Hits")},
+        {QStringLiteral("signals"),
+         QStringLiteral("0=Topography,1=Sine,2=Lines,3=Time tags,4=Lissajous X,5=Lissajous Y,9=Hits")},
         {QStringLiteral("preferences"), QJsonObject{{QStringLiteral("ascMatrix"), true}}},
         {QStringLiteral("window"),
          QJsonObject{{QStringLiteral("title"), QStringLiteral("Demo")},
@@ -675,4 +704,41 @@ QByteArray LayoutFile::demoLayout()
                      {QStringLiteral("arrange"), pages.size() > 9 ? QStringLiteral("tabs") : QStringLiteral("grid")}}},
         {QStringLiteral("pages"), pages}};
     return QJsonDocument(root).toJson();
+}
+
+QByteArray LayoutFile::replayLayout(int order)
+{
+    const bool scan = order >= 3 && order <= 6;
+    const QString display = scan ? QStringLiteral("Frame Display") : QStringLiteral("Line Display 2");
+    const QJsonArray chain{plugin(QStringLiteral("Disc Writer"), QStringLiteral("Replay"),
+                                  {{QStringLiteral("displayread"), QStringLiteral("1")}}),
+                           plugin(display, scan ? QStringLiteral("ReplayFrame") : QStringLiteral("ReplayLine"))};
+    QJsonObject replayPage{{QStringLiteral("name"), QStringLiteral("Replay")},
+                           {QStringLiteral("channel"), 0},
+                           {QStringLiteral("group"), 0},
+                           {QStringLiteral("selectMode"), QStringLiteral("none")},
+                           {QStringLiteral("chain"), chain}};
+    const QJsonObject root{
+        {QStringLiteral("channels"), QJsonObject{{QStringLiteral("count"), 1}}},
+        {QStringLiteral("groups"),
+         QJsonArray{group(0, QStringLiteral("Replay"), QStringLiteral("Replay"),
+                          scan ? QStringLiteral("scanner") : QStringLiteral("time"))}},
+        {QStringLiteral("preferences"), QJsonObject{{QStringLiteral("ascMatrix"), true}}},
+        {QStringLiteral("window"), QJsonObject{{QStringLiteral("title"), QStringLiteral("Replay")}}},
+        {QStringLiteral("pages"), QJsonArray{replayPage}}};
+    return QJsonDocument(root).toJson();
+}
+
+void LayoutFile::addReplayHead(ViewerLayout* layout)
+{
+    for (PageLayout& p : layout->pages) {
+        if (!p.chain.isEmpty() && p.chain.first().type == QLatin1String("Disc Writer"))
+            continue;
+        ChainEntry head;
+        head.type = QStringLiteral("Disc Writer");
+        head.name = QStringLiteral("Replay_%1").arg(p.name);
+        head.keys << QStringLiteral("displayread");
+        head.values << QStringLiteral("1");
+        p.chain.prepend(head);
+    }
 }

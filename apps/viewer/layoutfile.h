@@ -83,6 +83,11 @@ public:
     static bool load(const QString& path, ViewerLayout* layout, QString* error);
     /// The built-in demo layout for the embedded simulator, built from the plug-in types that exist in this build.
     static QByteArray demoLayout();
+    /// The layout of an offline replay: one page whose chain is a "Disc Writer" replaying into the display that
+    /// suits the recorded data order (a frame display for scans, orders 3 to 6; a line display otherwise).
+    static QByteArray replayLayout(int order);
+    /// Puts a "Disc Writer" (instance "Replay") at the head of every page's chain that does not start with one.
+    static void addReplayHead(ViewerLayout* layout);
     /// The registered catalogue names, in catalogue order without repeats.
     static QStringList knownTypes();
 };

@@ -8,6 +8,8 @@
 
 #include "connection/viewpage.h"
 #include "displays/waterfallplugin.h"
+#include "recording/discwriterplugin.h"
+#include "recording/syncwriterplugin.h"
 #include "simserver.h"
 #include "snapshot/snapshotmgr.h"
 #include "utilif/savable.h"
@@ -219,14 +221,26 @@ int main(int argc, char** argv)
     }
 
     ViewerLayout layout;
-    const bool ok =
-        options.layoutFile.isEmpty()
-            ? LayoutFile::parse(LayoutFile::demoLayout(), QStringLiteral("<built-in demo layout>"), &layout, &error)
-            : LayoutFile::load(options.layoutFile, &layout, &error);
+    const bool replay = !options.replayFile.isEmpty();
+    int recordedOrder = -1;
+    if (replay && !ViewerWindow::recordedOrder(options.replayFile, &recordedOrder, &error)) {
+        print(stderr, QStringLiteral("orvik-viewer: %1").arg(error));
+        return 2;
+    }
+    bool ok = false;
+    if (!options.layoutFile.isEmpty())
+        ok = LayoutFile::load(options.layoutFile, &layout, &error);
+    else if (replay)
+        ok = LayoutFile::parse(LayoutFile::replayLayout(recordedOrder), QStringLiteral("<replay layout>"), &layout,
+                               &error);
+    else
+        ok = LayoutFile::parse(LayoutFile::demoLayout(), QStringLiteral("<built-in demo layout>"), &layout, &error);
     if (!ok) {
         print(stderr, QStringLiteral("orvik-viewer: %1").arg(error));
         return 2;
     }
+    if (replay)
+        LayoutFile::addReplayHead(&layout);
     if (!options.snapshotDir.isEmpty())
         layout.prefs.snapshotDir = options.snapshotDir;
     if (!layout.prefs.snapshotDir.isEmpty() && !QDir().mkpath(layout.prefs.snapshotDir)) {
@@ -248,7 +262,7 @@ int main(int argc, char** argv)
         return 2;
     }
     std::unique_ptr<SimServer> simulator;
-    if (host.isEmpty()) {
+    if (host.isEmpty() && !replay) {
         simulator = std::make_unique<SimServer>();
         if (!simulator->listen(0)) {
             print(
@@ -269,6 +283,9 @@ int main(int argc, char** argv)
 
     ViewerWindow window;
     window.setEchoStatus(headless);
+    // Without a display nobody can close a message box: the writers' messages go to the status echo only.
+    DiscWriterPlugin::setMessageBoxes(!headless);
+    SyncWriterPlugin::setMessageBoxes(!headless);
     window.setSnapshotDir(options.snapshotDir);
     if (!window.loadLayout(layout, &error)) {
         print(stderr,
@@ -277,8 +294,17 @@ int main(int argc, char** argv)
                        error));
         return 2;
     }
-    window.connectTo(host, port);
-    print(stdout, QStringLiteral("Connecting to %1:%2").arg(host).arg(port));
+    if (replay) {
+        // Offline: the recording stands in for the server.
+        if (!window.startReplay(options.replayFile, &error)) {
+            print(stderr, QStringLiteral("orvik-viewer: %1").arg(error));
+            return 2;
+        }
+        print(stdout, QStringLiteral("Replaying %1").arg(QDir::toNativeSeparators(options.replayFile)));
+    } else {
+        window.connectTo(host, port);
+        print(stdout, QStringLiteral("Connecting to %1:%2").arg(host).arg(port));
+    }
     if (options.showStreams)
         window.streamsDock()->show();
     window.show();
@@ -289,6 +315,11 @@ int main(int argc, char** argv)
     QObject::connect(&window, &ViewerWindow::closed, &finisher, &Finisher::start);
     if (options.runFor >= 0)
         QTimer::singleShot(int(options.runFor * 1000), &finisher, [&finisher] {
+            SignalQuit::beginQuit();
+            finisher.start();
+        });
+    else if (replay && headless)
+        QObject::connect(&window, &ViewerWindow::replayFinished, &finisher, [&finisher] { // a scripted replay
             SignalQuit::beginQuit();
             finisher.start();
         });

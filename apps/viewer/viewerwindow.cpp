@@ -5,6 +5,8 @@
 #include "connection/channel.h"
 #include "connection/viewmanager.h"
 #include "connection/viewpage.h"
+#include "recording/discwriterplugin.h"
+#include "recording/recordfile.h"
 #include "snapshot/snapshotmgr.h"
 #include "snapshot/snapshotrequester.h"
 #include "utilif/iqtcp.h"
@@ -18,7 +20,9 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QDockWidget>
 #include <QGroupBox>
@@ -125,6 +129,7 @@ void ViewerWindow::buildMenus()
 {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->addAction(QStringLiteral("&Open layout..."), this, &ViewerWindow::openLayout, QKeySequence::Open);
+    file->addAction(QStringLiteral("Open &recording..."), this, &ViewerWindow::openRecording);
     file->addAction(QStringLiteral("Save &screenshot..."), this, [this] {
         const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save screenshot"), QString(),
                                                           QStringLiteral("PNG images (*.png)"));
@@ -796,4 +801,110 @@ void ViewerWindow::closeEvent(QCloseEvent* event)
 {
     emit closed();
     event->accept();
+}
+
+bool ViewerWindow::recordedOrder(const QString& file, int* order, QString* error)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read the recording %1: %2").arg(file, f.errorString());
+        return false;
+    }
+    *order = -1;
+    RecordReader reader(&f);
+    // The properties come before the first data record; a few thousand records are plenty to find the order.
+    for (int i = 0; i < 4096; ++i) {
+        const RecordReader::Status status = reader.next();
+        if (status == RecordReader::End)
+            break;
+        if (status != RecordReader::Ok) {
+            if (i == 0) {
+                *error = QStringLiteral("%1 is not a binary disc-writer recording: %2")
+                             .arg(file, RecordReader::message(status).simplified());
+                return false;
+            }
+            break;
+        }
+        if (reader.type() == StreamFormat::info(StreamFormat::Order).recordType) {
+            *order = reader.words()[0];
+            break;
+        }
+        if (reader.type() == StreamFormat::RecData)
+            break;
+    }
+    return true;
+}
+
+bool ViewerWindow::startReplay(const QString& file, QString* error)
+{
+    QList<DiscWriterPlugin*> writers;
+    for (ViewPage* p : pageList) {
+        if (auto* w = qobject_cast<DiscWriterPlugin*>(p->getReceiver()))
+            writers << w;
+    }
+    if (writers.isEmpty()) {
+        *error = QStringLiteral("no page starts with a \"Disc Writer\" to replay %1").arg(file);
+        return false;
+    }
+    for (DiscWriterPlugin* w : writers) {
+        w->openInFile(file);
+        if (w->inFileName().isEmpty()) {
+            *error = QStringLiteral("cannot open the recording %1").arg(file);
+            return false;
+        }
+        connect(w, &DiscWriterPlugin::readingChanged, this, [this](bool on) {
+            if (!on && runningReplays() == 0)
+                emit replayFinished();
+        });
+    }
+    // Offline no server assigns the channels to their data groups; the snapshot managers of the pages need one.
+    if (viewManager && groups && !groups->isEmpty()) {
+        for (Channel* c : viewManager->getChannels()) {
+            if (c->getDataGroup() < 0)
+                c->setDataGroup(groups->firstKey());
+        }
+        for (ViewPage* p : pageList)
+            p->updateSnapshotMgrs();
+    }
+    for (DiscWriterPlugin* w : writers)
+        w->startRead(true);
+    return true;
+}
+
+int ViewerWindow::runningReplays() const
+{
+    int n = 0;
+    for (ViewPage* p : pageList) {
+        if (auto* w = qobject_cast<DiscWriterPlugin*>(p->getReceiver()))
+            n += w->isReplaying() ? 1 : 0;
+    }
+    return n;
+}
+
+void ViewerWindow::openRecording()
+{
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open recording"), prefs.snapshotDir,
+                                                      QStringLiteral("Recordings (*.txt *.dat *.bin);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    auto refuse = [this](const QString& error) {
+        showStatus(error, -1, 2);
+        QMessageBox::critical(this, QStringLiteral("Error"), error);
+    };
+    int order = -1;
+    QString error;
+    ViewerLayout layout;
+    if (!recordedOrder(path, &order, &error) ||
+        !LayoutFile::parse(LayoutFile::replayLayout(order), QStringLiteral("<replay layout>"), &layout, &error)) {
+        refuse(error);
+        return;
+    }
+    // A replay runs offline: the viewer leaves the server.
+    serverHost.clear();
+    serverPort = 0;
+    if (!loadLayout(layout, &error) || !startReplay(path, &error)) {
+        refuse(error);
+        return;
+    }
+    connectionLabel->setText(QStringLiteral("Offline: replaying %1").arg(QFileInfo(path).fileName()));
 }

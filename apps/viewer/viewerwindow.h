@@ -63,6 +63,13 @@ public:
     void storeAllPagesNow();
     /// Snapshot stores still running in background threads.
     static int runningStores();
+    /// Replays a disc-writer recording at the head of every page whose chain starts with a "Disc Writer".
+    /// False (with `*error`) when there is no such page or the file cannot be read; replayFinished() follows the end.
+    bool startReplay(const QString& file, QString* error);
+    /// Replays still running.
+    int runningReplays() const;
+    /// The data order of a recording (its first "Order" record before the first data; -1 when it has none).
+    static bool recordedOrder(const QString& file, int* order, QString* error);
     /// The main window as a PNG file.
     bool saveScreenshot(const QString& path, QString* error);
     /// The channels the connection subscribes, in order (empty without a layout).
@@ -86,6 +93,8 @@ public slots:
     void storeNext();
     void storeAlways(bool on);
     void openLayout();
+    /// Asks for a recording and replays it offline on a page of its own.
+    void openRecording();
     void connectDialog();
     void showCatalogue();
     void showAbout();
@@ -97,6 +106,8 @@ signals:
     void closed();
     /// A layout was loaded and its pages placed.
     void layoutLoaded();
+    /// Every replay started by startReplay has ended.
+    void replayFinished();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -17,7 +17,6 @@ RECORD_NAMES = [
 DATA, INDEX, INIT, TIMESTAMP = 0, 1, 2, 18
 # Data orders of scans (every line forward; forward and back; every line backward; back and forward).
 FOR_FOR, FOR_BACK, BACK_BACK, BACK_FOR = 3, 4, 5, 6
-TIME_TAG_ENCODING = 5
 
 Record = namedtuple("Record", "offset type name value")
 """One record: its byte offset, type number, name and value (an int; an int32 array for "Data"; a tuple of six ints
@@ -27,7 +26,7 @@ TIME_TAG_DTYPE = np.dtype([("time", "<i8"), ("channel", "u1")])
 
 
 class Recording:
-    """A binary recording: its records in order, and views of them as frames and time tags."""
+    """A binary recording: its records in order, and its scans as frames."""
 
     def __init__(self, path, records):
         self.path = path
@@ -156,34 +155,6 @@ class Recording:
             f["bwd_phys"] = (f["bwd"] - offset) * scale
             del f["_base"]
         return frames
-
-    def timetags(self):
-        """The 56-bit time tags of data recorded with encoding 5, as an array of (time, channel).
-
-        A word with bit 28 set carries the high part of the time; other words are events (channel 1 to 8), skipped
-        until the first high word; a time below the last one has rolled over.
-        """
-        out = []
-        base = 0
-        last = 0
-        encoding = None
-        for r in self.records:
-            if r.type == 4:  # Encoding
-                encoding = r.value
-            elif r.type == DATA and encoding == TIME_TAG_ENCODING:
-                for word in r.value.astype(np.uint32).tolist():
-                    if word & 0x10000000:
-                        base = (word & 0x0FFFFFFF) << 28
-                        continue
-                    if base == 0:
-                        continue
-                    t = base + (word & 0x0FFFFFFF)
-                    if t < last:
-                        base += 0x10000000
-                        t += 0x10000000
-                    out.append((t, (word >> 29) + 1))
-                    last = t
-        return np.array(out, dtype=TIME_TAG_DTYPE)
 
 
 def read_recording(path):

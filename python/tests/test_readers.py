@@ -132,6 +132,77 @@ def test_permanent_log_keeps_positions_and_words(manifest):
     assert meta["title"] == "fixture log"
 
 
+def test_recording_holds_every_record_and_the_scan(manifest):
+    d = manifest["scan"]
+    rec = ov.read_recording(FIXTURES / "scan.rec")
+    assert rec.records[0].name == "Timestamp" and rec.timestamp is not None
+    props = rec.properties()
+    for setter, name in (("setDataOrder", "Order"), ("setDataRangeX", "RangeX"), ("setDataRangeY", "RangeY"),
+                         ("setDataPhysX", "PhysX"), ("setDataUnitVal", "UnitVal"), ("setDataPhysVal", "Physval"),
+                         ("setDataOffsetVal", "OffsetV")):
+        assert props[name] == d[setter], name
+    assert [r.name for r in rec.records].count("Init") == 1
+    words = np.concatenate([r.value for r in rec.records if r.name == "Data"])
+    np.testing.assert_array_equal(words, d["words"])
+    frames = rec.frames()
+    assert len(frames) == 1 and frames[0]["complete"]
+    fwd, bwd = scan_frames(d, d["words"])
+    # Frames come in scan order (row 0 scanned first); the first frame of the files is scanned bottom up.
+    np.testing.assert_array_equal(frames[0]["fwd_phys"], np.flipud(fwd))
+    np.testing.assert_array_equal(frames[0]["bwd_phys"], np.flipud(bwd))
+    meta = rec.meta()
+    assert meta["x-unit"] == "m" and meta["value-unit"] == "V" and meta["x-length"] == pytest.approx(400e-9)
+
+
+def decode_56bit(words):
+    """The time-tag rule, written plainly: high words set the base, events before the first are skipped."""
+    base, last, out = 0, 0, []
+    for w in words:
+        w &= 0xFFFFFFFF
+        if w & 0x10000000:
+            base = (w & 0x0FFFFFFF) << 28
+        elif base:
+            t = base + (w & 0x0FFFFFFF)
+            if t < last:
+                base += 0x10000000
+                t += 0x10000000
+            out.append((t, (w >> 29) + 1))
+            last = t
+    return out
+
+
+def test_time_tags_of_a_recording(manifest):
+    tags = ov.read_timetags(FIXTURES / "tags.bin")
+    expected = decode_56bit(manifest["tags"]["words"])
+    assert len(expected) == 6
+    assert [(int(t), int(c)) for t, c in tags] == expected
+
+
+def test_recording_cut_anywhere_in_its_last_record_is_refused(tmp_path):
+    data = (FIXTURES / "scan.rec").read_bytes()
+    last = ov.read_recording(FIXTURES / "scan.rec").records[-1].offset
+    for cut in range(last + 1, len(data)):
+        target = tmp_path / "cut.rec"
+        target.write_bytes(data[:cut])
+        with pytest.raises(ov.FormatError) as err:
+            ov.read_recording(target)
+        assert err.value.offset <= cut and str(target) in str(err.value)
+    tags = (FIXTURES / "tags.bin").read_bytes()
+    (tmp_path / "cut.bin").write_bytes(tags[:-3])
+    with pytest.raises(ov.FormatError):
+        ov.read_timetags(tmp_path / "cut.bin")
+
+
+def test_recording_with_a_foreign_record_type_is_refused(tmp_path):
+    data = bytearray((FIXTURES / "scan.rec").read_bytes())
+    last = ov.read_recording(FIXTURES / "scan.rec").records[-1].offset
+    data[last:last + 4] = (99).to_bytes(4, "little")
+    (tmp_path / "bad.rec").write_bytes(bytes(data))
+    with pytest.raises(ov.FormatError) as err:
+        ov.read_recording(tmp_path / "bad.rec")
+    assert err.value.offset == last
+
+
 @pytest.mark.parametrize("name, reader", [
     ("scan-fwd.bcrf", ov.read_bcrf),
     ("scan-fwd-matrix.asc", ov.read_asc),

@@ -94,6 +94,31 @@ const TypeRules kTypes[] = {
       {SF::PhysVal, Flow::Consume},
       {SF::UnitX, Flow::Consume},
       {SF::UnitVal, Flow::Consume}}},
+    {"Fork", {}},
+    // The spectrum has its own axis and values: the input's description is kept for the transform.
+    {"FFT Data Filter",
+     {{SF::Order, Flow::Rewrite},
+      {SF::Encoding, Flow::Rewrite},
+      {SF::RangeX, Flow::Consume},
+      {SF::OffsetX, Flow::Consume},
+      {SF::OffsetVal, Flow::Rewrite},
+      {SF::PhysX, Flow::Consume},
+      {SF::PhysVal, Flow::Rewrite},
+      {SF::PhysValNumerator, Flow::Rewrite},
+      {SF::UnitX, Flow::Rewrite},
+      {SF::UnitVal, Flow::OnChange}}},
+    {"Disc Writer", {}},
+    {"Sync Writer", {}},
+    // Unpaired, in its default mode: the union describes its merged output itself, from its inputs.
+    {"Union",
+     {{SF::Order, Flow::Rewrite},      {SF::Encoding, Flow::Rewrite},   {SF::Binning, Flow::Consume},
+      {SF::RangeX, Flow::Rewrite},     {SF::RangeY, Flow::Consume},     {SF::RangeZ, Flow::Consume},
+      {SF::OffsetX, Flow::Rewrite},    {SF::OffsetY, Flow::Consume},    {SF::OffsetZ, Flow::Consume},
+      {SF::OffsetVal, Flow::OnChange}, {SF::PhysX, Flow::Rewrite},      {SF::PhysY, Flow::Consume},
+      {SF::PhysZ, Flow::Consume},      {SF::PhysVal, Flow::OnChange},   {SF::PhysValNumerator, Flow::OnChange},
+      {SF::Trigger, Flow::Consume},    {SF::Rotation, Flow::Consume},   {SF::UnitX, Flow::Consume},
+      {SF::UnitZ, Flow::Consume},      {SF::UnitVal, Flow::OnChange},   {SF::FixXY, Flow::Consume},
+      {SF::ScanSpeed, Flow::Consume}}},
 };
 
 // A plausible value of each property that differs from the usual defaults.

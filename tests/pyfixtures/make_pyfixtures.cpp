@@ -3,6 +3,7 @@
 
 #include "framework/gplugin.h"
 #include "framework/streamformat.h"
+#include "recording/discwriterplugin.h"
 #include "snapshot/snapshotmgr.h"
 #include "snapshot/snapshotprovider.h"
 #include "utilif/framebuffer.h"
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -148,6 +150,37 @@ bool run(const QDir& dir)
             return false;
         }
     }
+
+    // Recordings of the disc writer in its binary format: the scan as records, and time tags (encoding 5) as raw
+    // 10-byte tags.
+    DiscWriterPlugin::setMessageBoxes(false);
+    auto record = [&](const QString& file, const StreamFormat& f, const QVector<int>& words, int blockSize) {
+        // As in a page: the stream's description is known before the user starts recording.
+        DiscWriterPlugin writer(nullptr, QStringLiteral("fxrec"));
+        writer.init();
+        f.deliverTo(&writer);
+        writer.setFormat(DiscWriterPlugin::Binary);
+        writer.openOutFile(dir.filePath(file));
+        writer.startWrite(true);
+        if (!writer.isWriting())
+            return false;
+        for (int at = 0; at < words.size(); at += blockSize)
+            writer.setData(words.constData() + at, qMin(blockSize, int(words.size()) - at), at);
+        writer.startWrite(false);
+        return QFileInfo(dir.filePath(file)).size() > 0;
+    };
+    if (!record(QStringLiteral("scan.rec"), scan, scanWords, 5))
+        return fail("the scan recording was not written");
+    StreamFormat tags;
+    tags.set(StreamFormat::Order, GPlugin::linear);
+    tags.set(StreamFormat::Encoding, 5);
+    // Events before the first high word, a high word, events of channels 1 and 8, and a roll-over.
+    const QVector<int> tagWords{0x00000010,         0x10000003,         0x00000100, int(0xE0000200u),
+                                0x0FFFFFF0,         0x00000005,         0x20000007, 0x10000009,
+                                0x00000001};
+    if (!record(QStringLiteral("tags.bin"), tags, tagWords, 4))
+        return fail("the time-tag recording was not written");
+    manifest.insert(QStringLiteral("tags"), describe(tags, tagWords));
 
     QFile out(dir.filePath("manifest.json"));
     if (!out.open(QIODevice::WriteOnly) || out.write(QJsonDocument(manifest).toJson()) < 0 || !out.flush())

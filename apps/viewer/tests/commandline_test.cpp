@@ -21,6 +21,11 @@ TEST(CommandLine, ReadsOptions)
     EXPECT_EQ(o.connectPort, 7020);
     EXPECT_EQ(o.layoutFile, QStringLiteral("lab.json"));
 
+    ViewerOptions r;
+    ASSERT_TRUE(CommandLine::parse({"--replay", "scan.dat", "--layout=lab.json"}, &r, &error)) << qPrintable(error);
+    EXPECT_EQ(r.replayFile, QStringLiteral("scan.dat"));
+    EXPECT_EQ(r.layoutFile, QStringLiteral("lab.json"));
+
     ViewerOptions d;
     ASSERT_TRUE(CommandLine::parse({}, &d, &error));
     EXPECT_TRUE(d.layoutFile.isEmpty() && d.connectHost.isEmpty());

@@ -1,6 +1,10 @@
 // The orvik-viewer program as a user runs it: headless against the built-in simulator, with bad layouts, and
 // pointed at a port where no server listens yet.
 #include "simserver.h"
+#include "viewerwindow.h"
+
+#include "connection/viewpage.h"
+#include "recording/discwriterplugin.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -192,4 +196,81 @@ TEST(ViewerProgram, WaitsForServerAndConnectsWhenItAppears)
     EXPECT_EQ(p.state(), QProcess::Running);
     p.kill();
     p.waitForFinished();
+}
+
+TEST(ViewerProgram, ReplayOfARecordedScanStoresTheSameAscSnapshotAsTheLiveRun)
+{
+    QTemporaryDir dir;
+    const QString liveDir = dir.filePath(QStringLiteral("live")), replayDir = dir.filePath(QStringLiteral("replay"));
+    const QString recording = dir.filePath(QStringLiteral("scan.dat"));
+    ASSERT_TRUE(QDir().mkpath(liveDir));
+
+    // The live run, in-process: a disc writer records channel 0 (the simulator's scan) from the first telegram on,
+    // in front of a frame display; the snapshot and the end of the recording happen in one step.
+    ViewerLayout layout;
+    QString error;
+    const QByteArray json = R"({"channels": {"count": 4}, "preferences": {"ascMatrix": true},
+        "groups": [{"number": 0, "name": "Topography", "tag": "Scan", "trigger": "scanner"}],
+        "pages": [{"name": "Scan", "channel": 0, "chain": [{"type": "Disc Writer", "name": "Recorder"},
+                                                            {"type": "Frame Display", "name": "Topo"}]}]})";
+    ASSERT_TRUE(LayoutFile::parse(json, QStringLiteral("live.json"), &layout, &error)) << qPrintable(error);
+    {
+        ViewerWindow window;
+        window.setSnapshotDir(liveDir);
+        ASSERT_TRUE(window.loadLayout(layout, &error)) << qPrintable(error);
+        window.show();
+        auto* writer = qobject_cast<DiscWriterPlugin*>(window.pages().first()->getReceiver());
+        ASSERT_NE(writer, nullptr);
+        DiscWriterPlugin::setMessageBoxes(false);
+        writer->setFormat(DiscWriterPlugin::Binary);
+        writer->openOutFile(recording);
+        writer->startWrite(true);
+        ASSERT_TRUE(writer->isWriting());
+        SimServer sim;
+        ASSERT_TRUE(sim.listen(0));
+        window.connectTo(QStringLiteral("127.0.0.1"), sim.serverPort());
+        // More than a whole frame of the scan (128 x 128, forward and backward lines).
+        ASSERT_TRUE(QTest::qWaitFor([writer] { return writer->wordsWritten() > 3 * 128 * 128; }, 60000));
+        window.storeAllPagesNow();
+        writer->startWrite(false);
+        ASSERT_TRUE(QTest::qWaitFor([] { return ViewerWindow::runningStores() == 0; }, 30000));
+    }
+
+    const ProgramRun r = runViewer({QStringLiteral("--replay"), recording, QStringLiteral("--store-on-exit"),
+                                    QStringLiteral("--snapshot-dir"), replayDir},
+                                   dir);
+    ASSERT_EQ(r.exitCode, 0) << qPrintable(r.out) << qPrintable(r.err);
+
+    auto ascData = [](const QString& folder) {
+        QStringList data;
+        for (const QString& name : QDir(folder).entryList({QStringLiteral("*.asc")}, QDir::Files, QDir::Name)) {
+            if (!name.contains(QStringLiteral("Topo")) && !name.contains(QStringLiteral("ReplayFrame")))
+                continue;
+            QFile f(QDir(folder).filePath(name));
+            if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+                continue;
+            for (const QString& line : QString::fromUtf8(f.readAll()).split(QLatin1Char('\n')))
+                if (!line.startsWith(QLatin1Char('#')))
+                    data << line;
+            break;
+        }
+        return data;
+    };
+    const QStringList live = ascData(liveDir), replayed = ascData(replayDir);
+    ASSERT_GT(live.size(), 100) << qPrintable(QDir(liveDir).entryList().join(QLatin1Char(' ')));
+    ASSERT_EQ(replayed.size(), live.size()) << qPrintable(QDir(replayDir).entryList().join(QLatin1Char(' ')));
+    for (int i = 0; i < live.size(); ++i)
+        ASSERT_EQ(replayed.at(i), live.at(i)) << "line " << i;
+}
+
+TEST(ViewerProgram, ReplayRefusesWhatIsNotARecording)
+{
+    QTemporaryDir dir;
+    const QString bad = writeFile(dir, QStringLiteral("bad.dat"), QByteArray("\xff\xff\xff\xff", 4));
+    const ProgramRun r = runViewer({QStringLiteral("--replay"), bad}, dir);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("not a binary disc-writer recording"))) << qPrintable(r.err);
+    const ProgramRun missing = runViewer({QStringLiteral("--replay"), dir.filePath(QStringLiteral("none.dat"))}, dir);
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_TRUE(missing.err.contains(QStringLiteral("cannot read the recording"))) << qPrintable(missing.err);
 }
