@@ -20,9 +20,10 @@ int main(int argc, char** argv)
     QCommandLineOption addrOpt(QStringLiteral("listen"), QStringLiteral("Address to listen on (default 127.0.0.1)."),
                                QStringLiteral("address"), QStringLiteral("127.0.0.1"));
     QCommandLineOption chanOpt({QStringLiteral("c"), QStringLiteral("channels")},
-                               QStringLiteral("Channels in order, from scan, sine, lines, tags, lissx, lissy "
-                                              "(default scan,sine,lines,tags,lissx,lissy)."),
-                               QStringLiteral("list"), QStringLiteral("scan,sine,lines,tags,lissx,lissy"));
+                               QStringLiteral("Channels in order, from scan, sine, lines, tags (encoding 5), "
+                                              "tags60 (7), tags52 (9), tags60b (10), lissx, lissy, hits "
+                                              "(default scan,sine,lines,tags,lissx,lissy,hits)."),
+                               QStringLiteral("list"), QStringLiteral("scan,sine,lines,tags,lissx,lissy,hits"));
     QCommandLineOption rateOpt({QStringLiteral("r"), QStringLiteral("rates")},
                                QStringLiteral("Words per second per channel, comma separated; 0 = as fast as the "
                                               "connection takes them (default: each stream's own rate)."),
@@ -62,12 +63,21 @@ int main(int argc, char** argv)
             streams.append(SimServer::Lines);
         else if (n == QLatin1String("tags"))
             streams.append(SimServer::TimeTags);
+        else if (n == QLatin1String("tags60"))
+            streams.append(SimServer::TimeTags60);
+        else if (n == QLatin1String("tags52"))
+            streams.append(SimServer::TimeTags52);
+        else if (n == QLatin1String("tags60b"))
+            streams.append(SimServer::TimeTags60b);
         else if (n == QLatin1String("lissx"))
             streams.append(SimServer::LissajousX);
         else if (n == QLatin1String("lissy"))
             streams.append(SimServer::LissajousY);
+        else if (n == QLatin1String("hits"))
+            streams.append(SimServer::Hits);
         else {
-            err << "unknown channel type: " << name << " (scan, sine, lines, tags, lissx, lissy)\n";
+            err << "unknown channel type: " << name
+                << " (scan, sine, lines, tags, tags60, tags52, tags60b, lissx, lissy, hits)\n";
             return 2;
         }
     }

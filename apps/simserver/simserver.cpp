@@ -48,6 +48,93 @@ quint32 hash32(quint64 k)
     return quint32(k);
 }
 
+struct TagEvent
+{
+    quint64 time;
+    int channel;
+};
+
+// Times start at 2^28 ps, so that the first high word of encoding 5 is not 0.
+constexpr quint64 tagOrigin = quint64(1) << 28;
+
+// The three events of time-tag slot k, in time order.
+void tagSlot(qint64 k, TagEvent ev[3])
+{
+    const quint64 key = quint64(k) * 5;
+    const quint64 base = tagOrigin + quint64(k) * quint64(SimServer::TagSlot);
+    const quint64 start = base + hash32(key) % quint64(SimServer::TagSlot / 4);
+    const double u1 = (hash32(key + 1) + 0.5) / 4294967296.0, u2 = (hash32(key + 2) + 0.5) / 4294967296.0;
+    const double z = std::clamp(std::sqrt(-2.0 * std::log(u1)) * std::cos(2 * pi * u2), -5.0, 5.0);
+    const quint64 stop = start + quint64(SimServer::TagDelay + std::llround(z * SimServer::TagJitter));
+    const quint32 h = hash32(key + 3);
+    ev[0] = {start, 1};
+    ev[1] = {stop, 2};
+    ev[2] = {base + h % quint64(SimServer::TagSlot), int(hash32(key + 4) % 4) + 1};
+    std::sort(ev, ev + 3, [](const TagEvent& a, const TagEvent& b) { return a.time < b.time; });
+}
+
+// Encodings 5 and 9: packets of one high word and the events of eight slots. The high word carries the time of the
+// packet's first event, so a low part that wraps within the packet is a roll-over for the decoder.
+constexpr int tagSlotsPerPacket = 8;
+constexpr int tagPacketWords = 1 + 3 * tagSlotsPerPacket;
+
+quint32 tagWordHighLow(qint64 p, bool enc52)
+{
+    const qint64 packet = p / tagPacketWords;
+    const int i = int(p % tagPacketWords);
+    TagEvent ev[3];
+    if (i == 0) {
+        tagSlot(packet * tagSlotsPerPacket, ev);
+        return enc52 ? 0x80000000u | quint32((ev[0].time >> 26) & 0x03FFFFFFu)
+                     : 0x10000000u | quint32((ev[0].time >> 28) & 0x0FFFFFFFu);
+    }
+    tagSlot(packet * tagSlotsPerPacket + (i - 1) / 3, ev);
+    const TagEvent& e = ev[(i - 1) % 3];
+    return enc52 ? quint32(e.channel - 1) << 26 | quint32(e.time & 0x03FFFFFFu)
+                 : quint32(e.channel - 1) << 29 | quint32(e.time & 0x0FFFFFFFu);
+}
+
+// Encoding 7: two words per event (60-bit time, channel field in the top four bits).
+quint32 tagWord60(qint64 p)
+{
+    TagEvent ev[3];
+    tagSlot(p / 6, ev);
+    const TagEvent& e = ev[(p % 6) / 2];
+    const quint64 rec = (e.time & ((quint64(1) << 60) - 1)) | quint64(e.channel - 1) << 60;
+    return p % 2 == 0 ? quint32(rec) : quint32(rec >> 32);
+}
+
+// Encoding 10: 10-byte records (64-bit time, 16-bit channel), packed across the words.
+quint32 tagWord60b(qint64 p)
+{
+    quint32 w = 0;
+    for (int k = 0; k < 4; ++k) {
+        const qint64 b = p * 4 + k;
+        TagEvent ev[3];
+        tagSlot(b / 30, ev);
+        const TagEvent& e = ev[(b % 30) / 10];
+        const int off = int(b % 10);
+        const quint64 field = off < 8 ? e.time >> (8 * off) : quint64(e.channel) >> (8 * (off - 8));
+        w |= quint32(field & 0xFF) << (8 * k);
+    }
+    return w;
+}
+
+// Hit k of the 3D stream: around one of three spots, each in its own range of t slices.
+quint32 hitWord(qint64 k)
+{
+    const quint32 h = hash32(quint64(k) * 3 + 7);
+    const double u1 = (hash32(quint64(k) * 3 + 8) + 0.5) / 4294967296.0;
+    const double u2 = (hash32(quint64(k) * 3 + 9) + 0.5) / 4294967296.0;
+    const double r = std::sqrt(-2.0 * std::log(u1));
+    static const int spots[3][3] = {{-50, -40, -5}, {45, -20, 0}, {0, 50, 5}};
+    const int* s = spots[h % 3];
+    const int x = std::clamp(s[0] + int(std::lround(14.0 * r * std::cos(2 * pi * u2))), -128, 127);
+    const int y = std::clamp(s[1] + int(std::lround(14.0 * r * std::sin(2 * pi * u2))), -128, 127);
+    const int t = std::clamp(s[2] + int((h >> 8) % 5) - 2, -8, 7);
+    return quint32(x & 0xFF) | quint32(y & 0xFF) << 8 | quint32(t & 0xF) << 16;
+}
+
 // A synthetic surface in pm: an atomic lattice, round islands and terraces. Over the default 100 nm scan its heights
 // span about -6.6 ... 8.6 nm, so that a display's first colour range of +-10 nm shows the structure at once.
 double surface(double x, double y)
@@ -66,7 +153,7 @@ SimServer::SimServer(QObject* parent) : QObject(parent), server(new QTcpServer(t
     connect(server, &QTcpServer::newConnection, this, &SimServer::onNewConnection);
     connect(ticker, &QTimer::timeout, this, &SimServer::pump);
     ticker->start(tickMs);
-    setChannels({Scan, Sine, Lines, TimeTags, LissajousX, LissajousY});
+    setChannels({Scan, Sine, Lines, TimeTags, LissajousX, LissajousY, Hits});
 }
 
 SimServer::~SimServer()
@@ -127,8 +214,16 @@ void SimServer::setChannels(const QList<Stream>& streams)
             c.group = 1;
             c.period = 40;
             break;
-        case TimeTags: // ten thousand events a second, two words each
+        case TimeTags: // about 20000 events a second
+        case TimeTags60:
+        case TimeTags52:
+        case TimeTags60b:
             c.rate = 20000;
+            c.group = 2;
+            c.period = 1;
+            break;
+        case Hits:
+            c.rate = 50000;
             c.group = 2;
             c.period = 1;
             break;
@@ -141,6 +236,24 @@ void SimServer::setChannels(const QList<Stream>& streams)
         }
         channels.append(c);
         rebuild(n);
+    }
+}
+
+int SimServer::encodingOf(Stream s)
+{
+    switch (s) {
+    case TimeTags:
+        return 5;
+    case TimeTags60:
+        return 7;
+    case TimeTags52:
+        return 9;
+    case TimeTags60b:
+        return 10;
+    case Hits:
+        return 2; // coord3d
+    default:
+        return 0;
     }
 }
 
@@ -192,7 +305,14 @@ qint64 SimServer::frameWords(int channel) const
     case Lines:
         return lineLength;
     case TimeTags:
-        return 2;
+    case TimeTags52:
+        return tagPacketWords;
+    case TimeTags60:
+        return 6;
+    case TimeTags60b:
+        return 15; // two slots: 60 bytes
+    case Hits:
+        return 1;
     }
     return 1;
 }
@@ -275,15 +395,21 @@ void SimServer::fill(int channel, qint64 position, char* out, int count)
         break;
     }
     case TimeTags:
-        for (int i = 0; i < count; ++i, out += 4) {
-            const qint64 event = (position + i) / 2;
-            const quint32 h = hash32(quint64(event));
-            // Monotonic times: 1000 units per event on average, jittered within the slot.
-            const quint64 t = (quint64(event) * 1000 + (h % 1000)) & ((1ULL << 56) - 1);
-            const quint32 detector = (h >> 16) & 1;
-            const quint32 w = ((position + i) % 2 == 0) ? quint32(t) : (quint32(t >> 32) & 0xFFFFFF) | (detector << 24);
-            qToLittleEndian<quint32>(w, out);
-        }
+    case TimeTags52:
+        for (int i = 0; i < count; ++i, out += 4)
+            qToLittleEndian<quint32>(tagWordHighLow(position + i, c.stream == TimeTags52), out);
+        break;
+    case TimeTags60:
+        for (int i = 0; i < count; ++i, out += 4)
+            qToLittleEndian<quint32>(tagWord60(position + i), out);
+        break;
+    case TimeTags60b:
+        for (int i = 0; i < count; ++i, out += 4)
+            qToLittleEndian<quint32>(tagWord60b(position + i), out);
+        break;
+    case Hits:
+        for (int i = 0; i < count; ++i, out += 4)
+            qToLittleEndian<quint32>(hitWord(position + i), out);
         break;
     }
 }
@@ -510,9 +636,17 @@ void SimServer::sendMetadata(Client& client, int channel)
         f.set(StreamFormat::UnitVal, unitV);
         break;
     case TimeTags:
+    case TimeTags60:
+    case TimeTags52:
+    case TimeTags60b:
         f.set(StreamFormat::Order, GPlugin::linear);
-        f.set(StreamFormat::Encoding, 5); // raw time tags
+        f.set(StreamFormat::Encoding, encodingOf(c.stream)); // raw time tags
         f.set(StreamFormat::UnitVal, unitPicoS);
+        break;
+    case Hits:
+        f.set(StreamFormat::Order, GPlugin::linear);
+        f.set(StreamFormat::Encoding, encodingOf(c.stream));
+        f.set(StreamFormat::Binning, HitsBinning);
         break;
     }
     // The data group's number goes in the trigger's slot: the viewer maps it to the group's trigger.

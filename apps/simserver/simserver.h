@@ -5,8 +5,12 @@
 // channels at set rates, and obeys selections so that steering can be seen: a range or centre selection changes
 // the scan, an angle turns it, a point selection moves a set value (the sine's level), stop ends the stream.
 // Built-in streams: a forward/backward scan of a synthetic surface (x in pm, values in pm), a noisy sine, cyclic
-// lines, and 56-bit time tags of two detector channels (encoding 5: per event the low 32 bits of the time, then
-// bits 32..55 of the time with the detector number in the top byte), and two sines of related frequency.
+// lines, time tags in picoseconds (encodings 5, 7, 9 and 10, laid out as utilif/tdc56.h documents), two sines of
+// related frequency, and 3D hits.
+// The time tags show a start-stop peak of known position and width: in every slot of TagSlot ps there is a start
+// on channel 1, a stop on channel 2 TagDelay ps later with a Gaussian jitter of TagJitter ps (sigma), and one
+// uncorrelated background event on channel 1 ... 4. The hits (encoding coord3d, binning HitsBinning) fall around
+// three spots, each in its own range of t slices.
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -26,7 +30,8 @@ class SimServer : public QObject
 public:
     // LissajousX and LissajousY: clean sines of frequencies 3 and 2 per 1000 words, so that one plotted against the
     // other by stream index draws a closed Lissajous figure.
-    enum Stream { Scan, Sine, Lines, TimeTags, LissajousX, LissajousY };
+    /// TimeTags: encoding 5; TimeTags60: encoding 7; TimeTags52: encoding 9; TimeTags60b: encoding 10.
+    enum Stream { Scan, Sine, Lines, TimeTags, LissajousX, LissajousY, TimeTags60, TimeTags52, TimeTags60b, Hits };
 
     /// One telegram the server received, for observers (tests, the console).
     struct Received
@@ -100,6 +105,14 @@ public:
 
     /// Address and index of the set value that moves the sine's level.
     static constexpr int SineLevelAddress = 0x300;
+    /// The time-tag streams (picoseconds): slot length, start-stop delay and its jitter (sigma).
+    static constexpr qint64 TagSlot = 100000;
+    static constexpr qint64 TagDelay = 20000;
+    static constexpr double TagJitter = 250.0;
+    /// Binning code of the hit stream: 8, 8 and 4 bits, 256 x 256 x 16.
+    static constexpr int HitsBinning = 0x040808;
+    /// Encoding of a stream's data words.
+    static int encodingOf(Stream s);
 
 signals:
     void telegramReceived(int kind, int address, int index, int value, bool hasValue);

@@ -615,7 +615,7 @@ QJsonObject group(int number, const QString& name, const QString& tag, const QSt
 QByteArray LayoutFile::demoLayout()
 {
     // The embedded simulator's channels: 0 a forward/backward scan, 1 a noisy sine, 2 cyclic lines, 3 time tags,
-    // 4 and 5 the two sines of a Lissajous figure.
+    // 4 and 5 the two sines of a Lissajous figure, 6 3D hits.
     const QStringList types = knownTypes();
     auto has = [&types](const char* t) { return types.contains(QLatin1String(t)); };
     QJsonArray pages;
@@ -659,11 +659,18 @@ QByteArray LayoutFile::demoLayout()
                               {plugin(QStringLiteral("Average Filter"), QStringLiteral("DemoAverage")),
                                plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoAveraged"))}));
 
+        // Start (channel 1) to stop (channel 2) of the time tags in 100 ps bins: the simulator's 20 ns peak.
         if (has("Histogram Filter"))
             pages.append(page(QStringLiteral("Events"), 3,
-                              {plugin(QStringLiteral("Histogram Filter"), QStringLiteral("DemoHistogram")),
+                              {plugin(QStringLiteral("Histogram Filter"), QStringLiteral("DemoHistogram"),
+                                      {{QStringLiteral("channels"), QStringLiteral("4")},
+                                       {QStringLiteral("binwidth"), QStringLiteral("100")},
+                                       {QStringLiteral("bincount"), QStringLiteral("400")}}),
                                plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoEventPlot"))}));
     }
+    if (has("3D Histogram Display"))
+        pages.append(
+            page(QStringLiteral("Hits"), 6, {plugin(QStringLiteral("3D Histogram Display"), QStringLiteral("DemoHits"))}));
     if (has("Text Display"))
         pages.append(
             page(QStringLiteral("Value"), 1, {plugin(QStringLiteral("Text Display"), QStringLiteral("DemoValue"))}));
@@ -687,13 +694,13 @@ QByteArray LayoutFile::demoLayout()
     }
 
     const QJsonObject root{
-        {QStringLiteral("channels"), QJsonObject{{QStringLiteral("count"), 6}}},
+        {QStringLiteral("channels"), QJsonObject{{QStringLiteral("count"), 7}}},
         {QStringLiteral("groups"),
          QJsonArray{group(0, QStringLiteral("Topography"), QStringLiteral("Scan"), QStringLiteral("scanner")),
                     group(1, QStringLiteral("Signals"), QStringLiteral("Signal"), QStringLiteral("time")),
                     group(2, QStringLiteral("Events"), QStringLiteral("Events"), QStringLiteral("time"))}},
         {QStringLiteral("signals"),
-         QStringLiteral("0=Topography,1=Sine,2=Lines,3=Time tags,4=Lissajous X,5=Lissajous Y")},
+         QStringLiteral("0=Topography,1=Sine,2=Lines,3=Time tags,4=Lissajous X,5=Lissajous Y,9=Hits")},
         {QStringLiteral("preferences"), QJsonObject{{QStringLiteral("ascMatrix"), true}}},
         {QStringLiteral("window"),
          QJsonObject{{QStringLiteral("title"), QStringLiteral("Demo")},

@@ -36,7 +36,7 @@ TEST(Filters_Page, EveryTypeRunsInAPageFedByAChannel)
                                  "Scan Direction Filter", "Counter Filter",          "Para16 Filter",
                                  "Index Recovery Filter", "64Bit Filter",            "Missing Data Filter",
                                  "Index Correction Filter", "Frequency Swap Filter", "Derivative Filter",
-                                 "AM Filter"};
+                                 "AM Filter", "Generic Histogram Filter"};
     for (const char* type : types) {
         SCOPED_TRACE(type);
         ChannelPage cp;

@@ -4,6 +4,8 @@
 #include "filters/derivativefilter.h"
 #include "filters/directionfilter.h"
 #include "filters/fswapfilter.h"
+#include "filters/generichistfilter.h"
+#include "filters/histogramfilter.h"
 #include "filters/indexcorrfilter.h"
 #include "filters/indexrecoveryfilter.h"
 #include "filters/metafilter.h"
@@ -28,6 +30,9 @@ struct Registration
 };
 
 const Registration kTypes[] = {
+    {"Histogram Filter", "Histogramming of incoming 64-Bit data", 0x800004, histoFilterFactory, "HistogramFilter"},
+    {"Generic Histogram Filter", "Histogramming of incoming 32 Bit data", 0x1004, genHistFilterFactory,
+     "GenericHistFilter"},
     {"Underground Filter", "Subtract constant or linear underground from every line.", 0x2002, ugFilterFactory,
      "UgFilter"},
     {"Average Filter", "Line by line averaging.", 0x1002, avgFilterFactory, "AvgFilter"},
@@ -96,7 +101,8 @@ TEST(FilterCatalogue_Registration, RecordsFollowCatalogueOrder)
 TEST(FilterCatalogue_Registration, WidgetsExistExactlyForTheTypesWithPanels)
 {
     const QStringList withPanel = {"UgFilter",    "DirectionFilter", "MetaFilter",         "AmFilter",
-                                   "FswapFilter", "SixtyFourFilter", "IndexRecoveryFilter"};
+                                   "FswapFilter", "SixtyFourFilter", "IndexRecoveryFilter",
+                                   "HistogramFilter", "GenericHistFilter"};
     for (const Registration& t : kTypes) {
         SCOPED_TRACE(t.name);
         std::unique_ptr<GPlugin> p(t.factory(nullptr, QStringLiteral("w")));
