@@ -223,7 +223,7 @@ int main(int argc, char** argv)
         options.layoutFile.isEmpty()
             ? LayoutFile::parse(LayoutFile::demoLayout(), QStringLiteral("<built-in demo layout>"), &layout, &error)
             : LayoutFile::load(options.layoutFile, &layout, &error);
-    if (!ok) {
+    if (!ok || (!options.recipeFile.isEmpty() && !LayoutFile::applyRecipe(options.recipeFile, &layout, &error))) {
         print(stderr, QStringLiteral("orvik-viewer: %1").arg(error));
         return 2;
     }
