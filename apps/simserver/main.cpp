@@ -20,9 +20,9 @@ int main(int argc, char** argv)
     QCommandLineOption addrOpt(QStringLiteral("listen"), QStringLiteral("Address to listen on (default 127.0.0.1)."),
                                QStringLiteral("address"), QStringLiteral("127.0.0.1"));
     QCommandLineOption chanOpt({QStringLiteral("c"), QStringLiteral("channels")},
-                               QStringLiteral("Channels in order, from scan, sine, lines, tags "
-                                              "(default scan,sine,lines,tags)."),
-                               QStringLiteral("list"), QStringLiteral("scan,sine,lines,tags"));
+                               QStringLiteral("Channels in order, from scan, sine, lines, tags, lissx, lissy "
+                                              "(default scan,sine,lines,tags,lissx,lissy)."),
+                               QStringLiteral("list"), QStringLiteral("scan,sine,lines,tags,lissx,lissy"));
     QCommandLineOption rateOpt({QStringLiteral("r"), QStringLiteral("rates")},
                                QStringLiteral("Words per second per channel, comma separated; 0 = as fast as the "
                                               "connection takes them (default: each stream's own rate)."),
@@ -62,8 +62,12 @@ int main(int argc, char** argv)
             streams.append(SimServer::Lines);
         else if (n == QLatin1String("tags"))
             streams.append(SimServer::TimeTags);
+        else if (n == QLatin1String("lissx"))
+            streams.append(SimServer::LissajousX);
+        else if (n == QLatin1String("lissy"))
+            streams.append(SimServer::LissajousY);
         else {
-            err << "unknown channel type: " << name << " (scan, sine, lines, tags)\n";
+            err << "unknown channel type: " << name << " (scan, sine, lines, tags, lissx, lissy)\n";
             return 2;
         }
     }

@@ -69,7 +69,7 @@ SimServer::SimServer(QObject* parent) : QObject(parent), server(new QTcpServer(t
     connect(server, &QTcpServer::newConnection, this, &SimServer::onNewConnection);
     connect(ticker, &QTimer::timeout, this, &SimServer::pump);
     ticker->start(tickMs);
-    setChannels({Scan, Sine, Lines, TimeTags});
+    setChannels({Scan, Sine, Lines, TimeTags, LissajousX, LissajousY});
 }
 
 SimServer::~SimServer()
@@ -135,6 +135,12 @@ void SimServer::setChannels(const QList<Stream>& streams)
             c.group = 2;
             c.period = 1;
             break;
+        case LissajousX:
+        case LissajousY:
+            c.rate = 20000;
+            c.group = 1;
+            c.period = 20;
+            break;
         }
         channels.append(c);
         rebuild(n);
@@ -183,6 +189,8 @@ qint64 SimServer::frameWords(int channel) const
     case Scan:
         return 2LL * scan.pixels * scan.pixels;
     case Sine:
+    case LissajousX:
+    case LissajousY:
         return sineFrame;
     case Lines:
         return lineLength;
@@ -270,6 +278,17 @@ void SimServer::fill(int channel, qint64 position, char* out, int count, bool sp
             const double phase = 2 * pi * double((position + i) % sineFrame) / sineFrame;
             const int v = level + int(10000.0 * std::sin(phase)) + int(noise >> 22) - 512;
             qToLittleEndian<qint32>(v, out);
+        }
+        break;
+    }
+    case LissajousX:
+    case LissajousY: {
+        // Frequencies 3 and 2 per frame, a quarter turn apart: a closed figure of three and two lobes.
+        const double cycles = c.stream == LissajousX ? 3.0 : 2.0;
+        const double shift = c.stream == LissajousX ? 0.0 : pi / 4;
+        for (int i = 0; i < count; ++i, out += 4) {
+            const double phase = 2 * pi * cycles * double((position + i) % sineFrame) / sineFrame + shift;
+            qToLittleEndian<qint32>(qint32(std::lround(10000.0 * std::sin(phase))), out);
         }
         break;
     }
@@ -522,6 +541,8 @@ void SimServer::sendMetadata(Client& client, int channel)
         f.set(StreamFormat::UnitVal, unitValPm);
         break;
     case Sine:
+    case LissajousX:
+    case LissajousY:
         f.set(StreamFormat::Order, GPlugin::linear);
         f.set(StreamFormat::RangeX, sineFrame);
         f.set(StreamFormat::PhysX, int(sineFrame * c.period * 2.5));

@@ -8,7 +8,7 @@
 // the lines (a spectrum in Hz), stop ends the stream.
 // Built-in streams: a forward/backward scan of a synthetic surface (x in pm, values in pm), a noisy sine, cyclic
 // lines, and 56-bit time tags of two detector channels (encoding 5: per event the low 32 bits of the time, then
-// bits 32..55 of the time with the detector number in the top byte).
+// bits 32..55 of the time with the detector number in the top byte), and two sines of related frequency.
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -27,7 +27,9 @@ class SimServer : public QObject
 {
     Q_OBJECT
 public:
-    enum Stream { Scan, Sine, Lines, TimeTags };
+    // LissajousX and LissajousY: clean sines of frequencies 3 and 2 per 1000 words, so that one plotted against the
+    // other by stream index draws a closed Lissajous figure.
+    enum Stream { Scan, Sine, Lines, TimeTags, LissajousX, LissajousY };
 
     /// One telegram the server received, for observers (tests, the console).
     struct Received

@@ -654,7 +654,8 @@ bool LayoutFile::applyRecipe(const QString& path, ViewerLayout* layout, QString*
 
 QByteArray LayoutFile::demoLayout()
 {
-    // The embedded simulator's channels: 0 a forward/backward scan, 1 a noisy sine, 2 cyclic lines, 3 time tags.
+    // The embedded simulator's channels: 0 a forward/backward scan, 1 a noisy sine, 2 cyclic lines, 3 time tags,
+    // 4 and 5 the two sines of a Lissajous figure.
     const QStringList types = knownTypes();
     auto has = [&types](const char* t) { return types.contains(QLatin1String(t)); };
     QJsonArray pages;
@@ -663,6 +664,20 @@ QByteArray LayoutFile::demoLayout()
         scan.insert(QStringLiteral("settings"), QJsonObject{{QStringLiteral("ColorCoding"), QStringLiteral("viridis")},
                                                             {QStringLiteral("Magnification"), 2}});
         pages.append(page(QStringLiteral("Scan"), 0, {scan}));
+    }
+    // Stream routing, near the top so that the first screen shows it: a fork sends the channel of one page to a union
+    // on another, which plots one sine against the other as a Lissajous figure. Both sines repeat every 1000 words,
+    // so pairing by index closes the curve.
+    if (has("Fork") && has("Union") && has("Parametric Display")) {
+        QJsonArray forkChain{plugin(QStringLiteral("Fork"), QStringLiteral("DemoFork"),
+                                    {{QStringLiteral("target"), QStringLiteral("DemoUnion")}})};
+        if (has("Line Display 2"))
+            forkChain.append(plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoForkedSine")));
+        pages.append(page(QStringLiteral("Lissajous X"), 4, forkChain));
+        pages.append(page(QStringLiteral("Lissajous"), 5,
+                          {plugin(QStringLiteral("Union"), QStringLiteral("DemoUnion"),
+                                  {{QStringLiteral("forceddatamatch"), QStringLiteral("1")}}),
+                           plugin(QStringLiteral("Parametric Display"), QStringLiteral("DemoLissajous"))}));
     }
     if (has("Line Display 2")) {
         // A Y point selection on the sine moves the simulator's set value that it oscillates around.
@@ -701,12 +716,13 @@ QByteArray LayoutFile::demoLayout()
     }
 
     const QJsonObject root{
-        {QStringLiteral("channels"), QJsonObject{{QStringLiteral("count"), 4}}},
+        {QStringLiteral("channels"), QJsonObject{{QStringLiteral("count"), 6}}},
         {QStringLiteral("groups"),
          QJsonArray{group(0, QStringLiteral("Topography"), QStringLiteral("Scan"), QStringLiteral("scanner")),
                     group(1, QStringLiteral("Signals"), QStringLiteral("Signal"), QStringLiteral("time")),
                     group(2, QStringLiteral("Events"), QStringLiteral("Events"), QStringLiteral("time"))}},
-        {QStringLiteral("signals"), QStringLiteral("0=Topography,1=Sine,2=Lines,3=Time tags")},
+        {QStringLiteral("signals"),
+         QStringLiteral("0=Topography,1=Sine,2=Lines,3=Time tags,4=Lissajous X,5=Lissajous Y")},
         {QStringLiteral("preferences"), QJsonObject{{QStringLiteral("ascMatrix"), true}}},
         {QStringLiteral("window"),
          QJsonObject{{QStringLiteral("title"), QStringLiteral("Demo")},

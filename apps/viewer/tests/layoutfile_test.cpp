@@ -199,7 +199,7 @@ TEST(LayoutFile, DemoLayoutUsesRegisteredTypes)
     ViewerLayout l;
     QString error;
     ASSERT_TRUE(LayoutFile::parse(LayoutFile::demoLayout(), QStringLiteral("demo"), &l, &error)) << qPrintable(error);
-    EXPECT_EQ(l.channelCount, 4);
+    EXPECT_EQ(l.channelCount, 6);
     EXPECT_FALSE(l.pages.isEmpty());
     EXPECT_TRUE(l.host.isEmpty()); // the demo runs against the built-in simulator
     const QStringList known = LayoutFile::knownTypes();

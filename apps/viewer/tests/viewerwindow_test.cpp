@@ -5,6 +5,8 @@
 #include "connection/channel.h"
 #include "connection/viewmanager.h"
 #include "connection/viewpage.h"
+#include "routing/forkplugin.h"
+#include "routing/unionplugin.h"
 #include "simserver.h"
 #include "snapshot/snapshotrequester.h"
 #include "utilif/savable.h"
@@ -120,6 +122,32 @@ TEST(ViewerWindow, RelaysPartnerSearchesToEveryPage)
     ASSERT_EQ(out1.count(), 1);
     EXPECT_EQ(out0.at(0).at(0).toString(), QStringLiteral("union-a"));
     EXPECT_EQ(out0.at(0).at(1).value<GPlugin*>(), seeker);
+}
+
+TEST(ViewerWindow, DemoPairsItsForkWithTheUnionOnAnotherPage)
+{
+    ViewerWindow w;
+    ASSERT_TRUE(loadDemo(w));
+    ForkPlugin* fork = nullptr;
+    UnionPlugin* target = nullptr;
+    ViewPage *forkPage = nullptr, *unionPage = nullptr;
+    for (ViewPage* page : w.pages()) {
+        for (GPlugin* g = page->getReceiver(); g; g = g->getSuccessor()) {
+            if (auto* f = qobject_cast<ForkPlugin*>(g)) {
+                fork = f;
+                forkPage = page;
+            }
+            if (auto* u = qobject_cast<UnionPlugin*>(g)) {
+                target = u;
+                unionPage = page;
+            }
+        }
+    }
+    ASSERT_NE(fork, nullptr);
+    ASSERT_NE(target, nullptr);
+    EXPECT_NE(forkPage, unionPage);
+    EXPECT_TRUE(waitFor([&] { return fork->getPartner() == target; }));
+    EXPECT_EQ(target->getFork(1), fork);
 }
 
 TEST(ViewerWindow, SequenceNumbersFollowStoresAndSurviveRestart)
