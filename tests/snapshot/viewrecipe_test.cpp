@@ -4,8 +4,10 @@
 #include "connection/viewmanager.h"
 #include "connection/viewpage.h"
 #include "framework/streamformat.h"
+#include "snapshot/snapshotprovider.h"
 #include "snapshot/snapshotrequester.h"
 #include "snapshot/viewrecipe.h"
+#include "utilif/wholefile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -240,5 +242,68 @@ TEST_F(ViewRecipeTest, ReadRefusesWhatIsNotARecipe)
         error.clear();
         EXPECT_FALSE(ViewRecipe::read(path, &recipe, &error));
         EXPECT_TRUE(error.startsWith(path)) << qPrintable(error);
+    }
+}
+
+namespace {
+
+/// Writes one data file, then takes every name its recipe could have, so that the recipe cannot be written.
+class CrowdingProvider : public SnapshotProvider
+{
+public:
+    bool saveSnapshot(QString baseName, int, const SnapshotBuffer*, QString* message) override
+    {
+        WholeFile file(baseName + QStringLiteral(".csv"));
+        if (!file.open(QIODevice::WriteOnly) || file.write("1;2\n") != 4 || !file.commit())
+            return false;
+        for (QString name;
+             !(name = SnapshotMgr::reserveFilename(baseName, QStringLiteral("json"), QString())).isEmpty();)
+            claimed << name;
+        *message = QStringLiteral("Snapshot written to ") + file.fileName();
+        return true;
+    }
+    SnapshotBuffer* snapshotData(int) override { return new SnapshotBuffer; }
+    void postMessage(QString text, int, int severity) override
+    {
+        messages << QStringLiteral("%1|%2").arg(severity).arg(text);
+    }
+
+    QStringList claimed;
+    QStringList messages;
+};
+
+} // namespace
+
+TEST(ViewRecipe_Failure, UnwritableRecipeFailsTheStoreLikeADataFile)
+{
+    QTemporaryDir dir;
+    for (bool background : {false, true}) {
+        SCOPED_TRACE(background ? "background" : "at once");
+        CrowdingProvider provider;
+        SnapshotMgr mgr(QStringLiteral("crowded%1").arg(background), nullptr, &provider, -1, nullptr);
+        SnapshotMgr::setBackgroundSwitch(&background);
+        SnapshotMgr::ActionDescriptor d;
+        d.directory = dir.path();
+        d.fullName = QStringLiteral("crowd");
+        d.tag = QStringLiteral("t");
+        d.sequence = background ? 2 : 1;
+        d.types = SnapshotMgr::typeCsvDisplayed;
+        const int failedBefore = SnapshotMgr::failedStores();
+        const bool ok = mgr.makeSnapshot(d);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return mgr.runningThreads() == 0; }, 10000));
+        SnapshotMgr::setBackgroundSwitch(nullptr);
+        for (const QString& name : provider.claimed)
+            SnapshotMgr::releaseFilename(name);
+        if (!background) {
+            EXPECT_FALSE(ok); // a background store reports through its end event
+        }
+        EXPECT_EQ(SnapshotMgr::failedStores(), failedBefore + 1);
+        const QString recipe = QDir::toNativeSeparators(
+            dir.filePath(QStringLiteral("t_%1-crowd.json").arg(d.sequence, 3, 10, QLatin1Char('0'))));
+        ASSERT_EQ(provider.messages.size(), 1);
+        EXPECT_TRUE(provider.messages.at(0).startsWith(QStringLiteral("2|"))) << qPrintable(provider.messages.at(0));
+        EXPECT_TRUE(provider.messages.at(0).contains(QStringLiteral("Failed to write recipe to ") + recipe))
+            << qPrintable(provider.messages.at(0));
+        EXPECT_FALSE(QFileInfo::exists(recipe));
     }
 }
