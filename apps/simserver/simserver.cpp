@@ -4,6 +4,7 @@
 #include "framework/streamformat.h"
 
 #include <QLoggingCategory>
+#include <QPointF>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -26,6 +27,8 @@ constexpr int writeChunk = 256 << 10;
 constexpr quint32 maxClientTelegram = 1 << 16;
 constexpr int lineLength = 256;
 constexpr int lineCount = 32;
+// Points of a path or grid kept at most (more are ignored).
+constexpr int maxPathPoints = 4096;
 constexpr int sineFrame = 1000;
 constexpr double pi = 3.14159265358979323846;
 
@@ -339,33 +342,48 @@ void SimServer::rebuild(int channel)
             }
         }
     } else if (c.stream == Lines) {
+        // The n-th lines channel is spectrum n: its peak sweeps over the band that range selections left, and
+        // outside the band there is only the noise floor.
+        int spectrum = 0;
+        for (int k = 0; k < channel; ++k)
+            spectrum += channels[k].stream == Lines;
+        const Band b = band(spectrum);
+        int first = 0;
+        int last = lineLength;
+        if (b.end > b.start) {
+            first = std::clamp(b.start / LineBinHz, 0, lineLength - 1);
+            last = std::clamp((b.end + LineBinHz - 1) / LineBinHz, first + 1, lineLength);
+        }
+        const double width = std::max(1.0, 8.0 * (last - first) / lineLength);
         c.frame.resize(lineLength * lineCount);
         for (int l = 0; l < lineCount; ++l) {
-            const double centre = lineLength * (0.2 + 0.6 * l / lineCount);
+            const double centre = first + (last - first) * (0.2 + 0.6 * l / lineCount);
             for (int i = 0; i < lineLength; ++i) {
-                const double d = (i - centre) / 8.0;
+                const double d = (i - centre) / width;
                 const int jitter = int(hash32(quint64(l) * lineLength + i) % 200) - 100;
-                c.frame[l * lineLength + i] = qint32(std::lround(20000.0 * std::exp(-d * d / 2))) + 1000 + jitter;
+                const double peak = i >= first && i < last ? 20000.0 * std::exp(-d * d / 2) : 0.0;
+                c.frame[l * lineLength + i] = qint32(std::lround(peak)) + 1000 + jitter;
             }
         }
     }
 }
 
-void SimServer::fill(int channel, qint64 position, char* out, int count)
+void SimServer::fill(int channel, qint64 position, char* out, int count, bool special)
 {
     const SimChannel& c = channels[channel];
     switch (c.stream) {
     case Scan:
     case Lines: {
-        const qint64 size = c.frame.size();
+        const QVector<qint32>& frame = special && c.special.size() == c.frame.size() ? c.special : c.frame;
+        const qint64 size = frame.size();
         qint64 at = position % size;
         while (count > 0) {
             const int n = int(std::min<qint64>(count, size - at));
             if (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) {
-                std::memcpy(out, c.frame.constData() + at, size_t(n) * 4);
+                std::memcpy(out, frame.constData() + at, size_t(n) * 4);
             } else {
                 for (int i = 0; i < n; ++i)
-                    qToLittleEndian<qint32>(c.frame[int(at) + i], out + 4 * i);
+                    qToLittleEndian<qint32>(frame[int(at) + i], out + 4 * i);
             }
             out += 4 * n;
             count -= n;
@@ -577,12 +595,40 @@ void SimServer::handle(Client& client, const char* t, int length)
         break;
     }
     case SelPathStart:
-    case SelPointX:
+        pathPoints.clear();
+        gridX = gridY = 0;
+        break;
+    case SelPointX: // path and grid points arrive divided by 10
     case SelPointY:
+        if (r.index >= 0 && r.index < maxPathPoints) {
+            QPoint& p = pathPoints[r.index];
+            (r.address == SelPointX ? p.rx() : p.ry()) = r.value;
+        }
+        break;
     case SelGridX:
+        gridX = r.value;
+        break;
     case SelGridY:
-    case SelPathEnd:
-        break; // paths and grids are only logged
+        gridY = r.value;
+        break;
+    case SelPathEnd: // the number of path points, or -1 after a grid
+        if (r.value < 0)
+            specialFrameNow(gridX, gridY);
+        else if (r.value > 0)
+            specialFrameNow(-1, 0);
+        pathPoints.clear();
+        break;
+    case SelSpecStart:
+    case SelSpecEnd:
+        if (r.index >= 0 && r.index < 4) {
+            if (r.address == SelSpecStart) {
+                bandStart[r.index] = r.value;
+            } else if (r.value > bandStart[r.index]) { // the end completes the range
+                bands[r.index] = Band{bandStart[r.index], r.value};
+                rebuildLines();
+            }
+        }
+        break;
     default: // a point selection: moves the set value at (address, index)
         values[qMakePair(r.address, r.index)] = r.value;
         break;
@@ -596,6 +642,7 @@ void SimServer::subscribe(Client& client, int channel)
     ChannelState& st = client.subscribed[channel];
     st.position = 0;
     st.due = 0;
+    st.specialEnd = 0;
     st.clock.restart();
     sendMetadata(client, channel);
 }
@@ -675,9 +722,93 @@ void SimServer::scanChangedNow()
                 continue;
             sendMetadata(c, n);
             it->position = 0; // the new scan starts a new frame
+            it->specialEnd = 0;
         }
     }
     emit scanChanged();
+}
+
+void SimServer::specialFrameNow(int pointsX, int pointsY)
+{
+    // The points in pm, in point-number order.
+    QVector<QPointF> pts;
+    for (auto it = pathPoints.cbegin(); it != pathPoints.cend(); ++it)
+        pts.append(QPointF(it->x() * 10.0, it->y() * 10.0));
+    const bool grid = pointsX >= 0;
+    if (pts.isEmpty() || (grid && pts.size() < 3))
+        return;
+    const int n = scan.pixels;
+    // Every pixel of a line gets a position: along the path by its length, or the grid point that covers it.
+    QVector<QPointF> line(n);
+    QVector<QPointF> rowStep(1, QPointF());
+    if (grid) {
+        const int gx = std::clamp(pointsX, 1, maxPathPoints);
+        const int gy = std::clamp(pointsY, 1, maxPathPoints);
+        const QPointF ax = pts[1] - pts[0];
+        const QPointF ay = pts[2] - pts[0];
+        for (int i = 0; i < n; ++i) {
+            const int gi = int(qint64(i) * gx / n);
+            line[i] = pts[0] + ax * (gx > 1 ? double(gi) / (gx - 1) : 0.0);
+        }
+        rowStep.resize(n);
+        for (int j = 0; j < n; ++j) {
+            const int gj = int(qint64(j) * gy / n);
+            rowStep[j] = ay * (gy > 1 ? double(gj) / (gy - 1) : 0.0);
+        }
+    } else {
+        QVector<double> at(pts.size(), 0.0); // path length up to each point
+        for (int k = 1; k < pts.size(); ++k) {
+            const QPointF d = pts[k] - pts[k - 1];
+            at[k] = at[k - 1] + std::hypot(d.x(), d.y());
+        }
+        const double total = at.last();
+        int k = 0;
+        for (int i = 0; i < n; ++i) {
+            const double s = n > 1 ? total * i / (n - 1) : 0.0;
+            while (k + 1 < pts.size() - 1 && at[k + 1] < s)
+                ++k;
+            if (pts.size() == 1 || total <= 0) {
+                line[i] = pts[0];
+                continue;
+            }
+            const double seg = at[k + 1] - at[k];
+            const double f = seg > 0 ? std::clamp((s - at[k]) / seg, 0.0, 1.0) : 0.0;
+            line[i] = pts[k] + (pts[k + 1] - pts[k]) * f;
+        }
+    }
+    specialKind = grid ? GridFrame : PathFrame;
+    for (int ch = 0; ch < channels.size(); ++ch) {
+        SimChannel& c = channels[ch];
+        if (c.stream != Scan)
+            continue;
+        c.special.resize(2 * n * n);
+        for (int j = 0; j < n; ++j) {
+            const QPointF shift = rowStep[std::min(j, rowStep.size() - 1)];
+            qint32* fwd = c.special.data() + 2 * j * n;
+            qint32* bwd = fwd + n;
+            for (int i = 0; i < n; ++i) {
+                const QPointF q = line[i] + shift;
+                const double z = surface(q.x(), q.y());
+                fwd[i] = qint32(std::lround(z));
+                bwd[n - 1 - i] = qint32(std::lround(z + 50.0));
+            }
+        }
+        for (Client& cl : clients) {
+            auto it = cl.subscribed.find(ch);
+            if (it == cl.subscribed.end())
+                continue;
+            it->position = 0; // the special frame starts now, as a new frame
+            it->specialEnd = c.special.size();
+        }
+    }
+    emit specialFrameQueued(int(specialKind));
+}
+
+void SimServer::rebuildLines()
+{
+    for (int ch = 0; ch < channels.size(); ++ch)
+        if (channels[ch].stream == Lines)
+            rebuild(ch);
 }
 
 void SimServer::setDropEvery(int channel, int n)
@@ -804,7 +935,10 @@ void SimServer::pumpClient(Client& client)
                                            writeChunk + ValueOffset + 4 * qint64(blockWords))));
         while (want > 0) {
             const qint64 index = st.position % wrap;
-            const int n = int(std::min<qint64>({want, qint64(blockWords), wrap - index}));
+            int n = int(std::min<qint64>({want, qint64(blockWords), wrap - index}));
+            const bool special = st.position < st.specialEnd;
+            if (special)
+                n = int(std::min<qint64>(n, st.specialEnd - st.position));
             if (c.dropEvery > 0 && ++st.blocks % c.dropEvery == 0) {
                 st.position += n; // a lost block: its positions are skipped
                 want -= n;
@@ -818,7 +952,7 @@ void SimServer::pumpClient(Client& client)
             putWord(p, 2, DataBase + ch);
             putWord(p, 3, qint32(index));
             putWord(p, 4, 0);
-            fill(ch, st.position, p + ValueOffset, n);
+            fill(ch, st.position, p + ValueOffset, n, special);
             st.position += n;
             want -= n;
             totalWords += n;

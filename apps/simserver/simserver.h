@@ -3,7 +3,9 @@
 //
 // It answers the connect sequence and the configuration reads, streams data and metadata of the subscribed
 // channels at set rates, and obeys selections so that steering can be seen: a range or centre selection changes
-// the scan, an angle turns it, a point selection moves a set value (the sine's level), stop ends the stream.
+// the scan, an angle turns it, a point selection moves a set value (the sine's level), a path makes the next scan
+// frame a line scan along the path, a grid makes it sample the grid's points, a spectrum range narrows the band of
+// the lines (a spectrum in Hz), stop ends the stream.
 // Built-in streams: a forward/backward scan of a synthetic surface (x in pm, values in pm), a noisy sine, cyclic
 // lines, time tags in picoseconds (encodings 5, 7, 9 and 10, laid out as utilif/tdc56.h documents), two sines of
 // related frequency, and 3D hits.
@@ -17,6 +19,7 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QPoint>
 #include <QStringList>
 #include <QVector>
 
@@ -114,11 +117,28 @@ public:
     /// Encoding of a stream's data words.
     static int encodingOf(Stream s);
 
+    /// The band of a spectrum (in Hz, the unit of the lines' X axis) as range selections left it. The n-th lines
+    /// channel is spectrum n (0 to 3).
+    struct Band
+    {
+        int start = 0;
+        int end = 0; // exclusive; start == end: the whole spectrum
+    };
+    Band band(int spectrum) const { return spectrum >= 0 && spectrum < 4 ? bands[spectrum] : Band(); }
+    /// The width of one bin of the lines (Hz).
+    static constexpr int LineBinHz = 1000;
+    /// What the next scan frame shows: the surface, a line scan along a path, or the points of a grid.
+    enum FrameKind { SurfaceFrame, PathFrame, GridFrame };
+    /// The kind of the last special frame that selections made (SurfaceFrame when none).
+    FrameKind lastSpecialFrame() const { return specialKind; }
+
 signals:
     void telegramReceived(int kind, int address, int index, int value, bool hasValue);
     void clientConnected();
     void clientDisconnected();
     void scanChanged();
+    /// A path or grid selection made the next scan frame special.
+    void specialFrameQueued(int kind);
 
 private:
     struct SimChannel
@@ -132,12 +152,14 @@ private:
         int dropEvery = 0;
         bool paused = false;
         QVector<qint32> frame; // precomputed words of one frame (scan, lines)
+        QVector<qint32> special; // one frame that a path or grid selection asked for (scan)
     };
     struct ChannelState
     {
         qint64 position = 0; // next stream position (words)
         qint64 due = 0;      // words sent since the clock started (throttled channels)
         qint64 blocks = 0;   // data blocks made, sent or dropped
+        qint64 specialEnd = 0; // positions below this come from the channel's special frame
         QElapsedTimer clock;
     };
     struct Client
@@ -159,9 +181,13 @@ private:
     void sendMetadata(Client& client, int channel);
     void pump();
     void pumpClient(Client& client);
-    void fill(int channel, qint64 position, char* out, int count);
+    void fill(int channel, qint64 position, char* out, int count, bool special = false);
     void rebuild(int channel);
     void scanChangedNow();
+    /// A path (pointsX < 0) or grid selection ended: the next frame of every scan samples it.
+    void specialFrameNow(int pointsX, int pointsY);
+    /// Recomputes the frames of the lines channels after a band changed.
+    void rebuildLines();
     qint64 frameWords(int channel) const;
     Client* find(QTcpSocket* socket);
 
@@ -171,6 +197,12 @@ private:
     QVector<SimChannel> channels;
     ScanState scan;
     QMap<QPair<int, int>, int> values;
+    QMap<int, QPoint> pathPoints; // of the path or grid being received, by point number (pm / 10)
+    int gridX = 0;
+    int gridY = 0;
+    FrameKind specialKind = SurfaceFrame;
+    Band bands[4];
+    int bandStart[4] = {0, 0, 0, 0}; // the start of a range whose end has not arrived yet
     QElapsedTimer stallClock;
     qint64 stallMs = 0;
     QList<Received> received;

@@ -6,7 +6,8 @@ namespace {
 
 // Options that take a value, accepted as "--opt value" and "--opt=value".
 const char* const valueOptions[] = {"--layout",   "--connect",  "--run-for",   "--screenshot", "--snapshot-dir",
-                                    "--settings", "--sim-drop", "--sim-pause", "--sim-stall",  "--replay"};
+                                    "--settings", "--sim-drop", "--sim-pause", "--sim-stall",  "--replay",
+                                    "--layout-from"};
 
 bool takesValue(const QString& name)
 {
@@ -65,6 +66,8 @@ bool CommandLine::parse(const QStringList& arguments, ViewerOptions* options, QS
 
         if (name == QLatin1String("--layout")) {
             o.layoutFile = value;
+        } else if (name == QLatin1String("--layout-from")) {
+            o.recipeFile = value;
         } else if (name == QLatin1String("--connect")) {
             if (!splitHostPort(value, &o.connectHost, &o.connectPort)) {
                 *error = QStringLiteral("--connect %1: expected HOST:PORT with a port from 1 to 65535").arg(value);
@@ -127,6 +130,9 @@ QString CommandLine::usage()
         "simulator on a free loopback port and shows the demo layout.\n"
         "\n"
         "  --layout FILE        page layout (JSON); the same as giving FILE as the only argument\n"
+        "  --layout-from RECIPE.json\n"
+        "                       rebuild the page that made a snapshot set from its recipe (the set's .json file):\n"
+        "                       the same chain and display settings, on the current server and channel layout\n"
         "  --connect HOST:PORT  use this server instead of the layout's or the built-in simulator\n"
         "  --offscreen          run without a display (also chosen when no display is available)\n"
         "  --run-for SECONDS    quit after this time\n"

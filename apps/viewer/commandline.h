@@ -7,6 +7,7 @@
 struct ViewerOptions
 {
     QString layoutFile;  // empty: the built-in demo layout
+    QString recipeFile;  // --layout-from: the page of a snapshot set's recipe replaces the layout's pages
     QString connectHost; // empty: the layout's server, else the in-process simulator
     quint16 connectPort = 0;
     bool offscreen = false;

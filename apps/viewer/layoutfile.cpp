@@ -1,8 +1,10 @@
 #include "layoutfile.h"
 
 #include "framework/gplugin.h"
+#include "snapshot/viewrecipe.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -612,6 +614,48 @@ QJsonObject group(int number, const QString& name, const QString& tag, const QSt
 
 } // namespace
 
+bool LayoutFile::applyRecipe(const QString& path, ViewerLayout* layout, QString* error)
+{
+    QJsonObject recipe;
+    ViewRecipe::Page page;
+    QString why;
+    if (!ViewRecipe::read(path, &recipe, error))
+        return false;
+    if (!ViewRecipe::pageOf(recipe, &page, &why)) {
+        *error = QStringLiteral("%1: %2").arg(path, why);
+        return false;
+    }
+    const QStringList types = knownTypes();
+    PageLayout p;
+    p.name = page.name.isEmpty() ? QStringLiteral("Recipe") : page.name;
+    if (page.channel >= layout->channelCount) {
+        *error = QStringLiteral("%1: channel %2 of the recipe is not among the %3 channels of the layout")
+                     .arg(path)
+                     .arg(page.channel)
+                     .arg(layout->channelCount);
+        return false;
+    }
+    p.channel = page.channel;
+    for (int i = 0; i < page.chain.size(); ++i) {
+        const ViewRecipe::Plugin& r = page.chain.at(i);
+        if (!types.contains(r.type)) {
+            *error = QStringLiteral("%1: page.chain[%2]: unknown plug-in type \"%3\"").arg(path).arg(i).arg(r.type);
+            return false;
+        }
+        ChainEntry e;
+        e.type = r.type;
+        e.name = r.name.isEmpty() ? QStringLiteral("%1.%2").arg(p.name).arg(i) : r.name;
+        e.keys = r.keys;
+        e.values = r.values;
+        e.display = r.display;
+        p.chain << e;
+    }
+    layout->pages = {p};
+    if (layout->title.isEmpty())
+        layout->title = QFileInfo(path).fileName();
+    return true;
+}
+
 QByteArray LayoutFile::demoLayout()
 {
     // The embedded simulator's channels: 0 a forward/backward scan, 1 a noisy sine, 2 cyclic lines, 3 time tags,
@@ -640,8 +684,11 @@ QByteArray LayoutFile::demoLayout()
                            plugin(QStringLiteral("Parametric Display"), QStringLiteral("DemoLissajous"))}));
     }
     if (has("Line Display 2")) {
+        // A Y point selection on the sine moves the simulator's set value that it oscillates around.
         pages.append(page(QStringLiteral("Signal"), 1,
-                          {plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoSignal"))}));
+                          {plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoSignal"),
+                                  {{QStringLiteral("selectpointyaddress"), QStringLiteral("768")},
+                                   {QStringLiteral("selectpointyindex"), QStringLiteral("0")}})}));
         // The sine's 20 Hz in a band of 0..100 Hz (8192-point frames, 2.4 Hz bins); a range selected in the
         // spectrum zooms the transform to it.
         if (has("FFT Data Filter"))

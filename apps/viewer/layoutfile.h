@@ -10,6 +10,7 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
+#include <QVariantMap>
 
 /// One element of a page's chain: catalogue type, instance name and options (applied in this order), and initial
 /// values of its persisted settings (used where the settings file has none yet).
@@ -21,6 +22,7 @@ struct ChainEntry
     QStringList values;
     QStringList settingKeys;
     QStringList settingValues;
+    QVariantMap display; // a display state to restore after the options (from a view recipe)
 };
 
 struct PageLayout
@@ -83,6 +85,10 @@ public:
     static bool parse(const QByteArray& json, const QString& source, ViewerLayout* layout, QString* error);
     /// Reads and parses a file.
     static bool load(const QString& path, ViewerLayout* layout, QString* error);
+    /// Replaces the pages of `layout` with the page of the view recipe `path` (chain, options and display states;
+    /// its channel when the layout has it). The server and channels stay the layout's. False with `*error` naming
+    /// the file and the fault; `*layout` is unchanged then.
+    static bool applyRecipe(const QString& path, ViewerLayout* layout, QString* error);
     /// The built-in demo layout for the embedded simulator, built from the plug-in types that exist in this build.
     static QByteArray demoLayout();
     /// The layout of an offline replay: one page whose chain is a "Disc Writer" replaying into the display that

@@ -235,7 +235,7 @@ int main(int argc, char** argv)
                                &error);
     else
         ok = LayoutFile::parse(LayoutFile::demoLayout(), QStringLiteral("<built-in demo layout>"), &layout, &error);
-    if (!ok) {
+    if (!ok || (!options.recipeFile.isEmpty() && !LayoutFile::applyRecipe(options.recipeFile, &layout, &error))) {
         print(stderr, QStringLiteral("orvik-viewer: %1").arg(error));
         return 2;
     }

@@ -272,7 +272,14 @@ bool ViewerWindow::loadLayout(const ViewerLayout& layout, QString* error)
         newPages << page;
         for (int k = 0; k < spec.chain.size(); ++k) {
             const ChainEntry& e = spec.chain.at(k);
-            if (!page->addPlugin(e.type, e.name, e.keys, e.values)) {
+            GPlugin* plugin = page->addPlugin(e.type, e.name, e.keys, e.values);
+            if (plugin && !e.display.isEmpty()) {
+                // Now, and again after the persisted settings are restored (once the event loop runs).
+                plugin->applyDisplayState(e.display);
+                const QVariantMap state = e.display;
+                QTimer::singleShot(0, plugin, [plugin, state] { plugin->applyDisplayState(state); });
+            }
+            if (!plugin) {
                 if (error)
                     *error = QStringLiteral("pages[%1].chain[%2]: the plug-in \"%3\" of type \"%4\" could not be "
                                             "created")

@@ -261,3 +261,44 @@ def test_unit_codes():
     assert ov.unit_of_code(0xD80)[0] == "m/s"
     assert ov.unit_of_code(0x900) == ("m", 1.0)
     assert ov.unit_of_code(-4) == ("", 1.0)
+
+
+def test_recipe_of_a_stored_set(manifest):
+    m = manifest["recipe"]
+    recipe = ov.read_recipe(FIXTURES / m["file"])
+    assert recipe["format"] == "Orvik view recipe"
+    assert recipe["store"] == "now"
+    assert recipe["tag"] == "fx" and recipe["sequence"] == 1
+    # The files it names are the set's data files that exist; the recipe itself is not among them.
+    assert recipe["files"] and all((FIXTURES / f).is_file() for f in recipe["files"])
+    assert sorted(recipe["files"] + [m["file"]]) == sorted(m["set"])
+    chain = recipe["page"]["chain"]
+    assert [p["type"] for p in chain] == ["Frame Display"]
+    assert chain[0]["name"] == "fxrecipe"
+    assert chain[0]["options"] == [["displaytoolbar", "0"]]
+    assert {"colorTable", "magnification", "gradationMin", "gradationMax", "scanForward"} <= set(chain[0]["display"])
+
+
+def test_recipe_faults(tmp_path, manifest):
+    data = (FIXTURES / manifest["recipe"]["file"]).read_bytes()
+    recipe = json.loads(data)
+    missing = dict(recipe)
+    del missing["files"]
+    cases = {
+        "truncated": (data[: len(data) // 2], None),
+        "empty": (b"", 0),
+        "other json": ((FIXTURES / "manifest.json").read_bytes(), 0),
+        "text": ((FIXTURES / "line.csv").read_bytes(), 0),
+        "missing field": (json.dumps(missing).encode(), 0),
+        "bad options": (json.dumps(dict(recipe, page={"chain": [{"type": "X", "options": [["k"]]}]})).encode(), 0),
+    }
+    for name, (content, offset) in cases.items():
+        target = tmp_path / "r.json"
+        target.write_bytes(content)
+        with pytest.raises(ov.FormatError) as err:
+            ov.read_recipe(target)
+        assert err.value.path == str(target), name
+        if offset is None:  # within the text, at the point where it stops making sense
+            assert 0 <= err.value.offset <= len(content), name
+        else:
+            assert err.value.offset == offset, name

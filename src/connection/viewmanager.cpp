@@ -4,6 +4,7 @@
 #include "connection/telegram.h"
 #include "connection/viewpage.h"
 #include "framework/logging.h"
+#include "snapshot/viewrecipe.h"
 #include "utilif/ithread.h"
 #include "utilif/iqtcp.h"
 
@@ -241,6 +242,7 @@ void ViewManager::connected(bool up)
     activeFlag = true;
     const QString where = QStringLiteral("%1:%2").arg(tcp->host()).arg(tcp->port());
     if (up) {
+        ViewRecipe::setServer(where);
         connectToServer();
         emit statusChanged(tr("Connected to data server %1").arg(where), -1, 0);
     } else if (!stopping) {

@@ -187,6 +187,7 @@ GPlugin* ViewPage::addPlugin(QString type, QString name, QStringList keys, QStri
             pluginLayout = outerLayout; // widgets from here on span the page's width
         // setOption does not throw; should one still run out of memory, the option is reported and left out
         // instead of ending the layout.
+        plugin->recordOption(keys[k], value);
         try {
             plugin->setOption(keys[k], value);
         } catch (const OomError&) {

@@ -86,6 +86,9 @@ public:
     void setData(const int* data, int count, int index) override;
     SnapshotMgr* getSnapshotManager() const override { return snapshotMgr; }
     void setDialEvent(int dial, int delta) override;
+    /// "yMode" (0 auto, 1 fixed divisions, 2 manual, 3 maximum) with "yStart" and "yHeight" of the Y window.
+    QVariantMap displayState() const override;
+    void applyDisplayState(const QVariantMap& state) override;
 
     // SnapshotProvider
     SnapshotBuffer* snapshotData(int what) override;

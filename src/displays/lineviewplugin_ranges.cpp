@@ -318,3 +318,30 @@ void LineViewPlugin::setDialEvent(int dial, int delta)
     else if (dial == 2)
         zoomY(factor, QPoint(0, 0));
 }
+
+QVariantMap LineViewPlugin::displayState() const
+{
+    const QRectF r = getRangeEdits();
+    return QVariantMap{{QStringLiteral("yMode"), getYMode()},
+                       {QStringLiteral("yStart"), r.y()},
+                       {QStringLiteral("yHeight"), r.height()}};
+}
+
+void LineViewPlugin::applyDisplayState(const QVariantMap& state)
+{
+    bool ok = false;
+    const int mode = state.value(QStringLiteral("yMode")).toInt(&ok);
+    if (!ok || mode < 0 || mode >= getYModes().size())
+        return;
+    onRgYModeChg(mode);
+    if (mode != yManual)
+        return;
+    bool okStart = false;
+    bool okHeight = false;
+    const double start = state.value(QStringLiteral("yStart")).toDouble(&okStart);
+    const double height = state.value(QStringLiteral("yHeight")).toDouble(&okHeight);
+    if (okStart && okHeight && std::isfinite(start) && std::isfinite(height) && height > 0) {
+        setRangeEditsY(start, height);
+        onRgYEdit();
+    }
+}

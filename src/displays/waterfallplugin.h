@@ -87,6 +87,9 @@ public:
     void setDataScanSpeed(int value) override;
     void setData(const int* data, int count, int offset) override;
     SnapshotMgr* getSnapshotManager() const override;
+    /// "colorTable" (name), "magnification", "gradationMin", "gradationMax" and "scanForward".
+    QVariantMap displayState() const override;
+    void applyDisplayState(const QVariantMap& state) override;
 
     SnapshotBuffer* snapshotData(int kind) override;
     bool saveSnapshot(QString name, int kind, const SnapshotBuffer* buffer, QString* message) override;

@@ -275,3 +275,32 @@ void WaterfallPlugin::renameView()
 {
     snapshotMgr->editName(container, QStringLiteral("Name of the display:"));
 }
+
+QVariantMap WaterfallPlugin::displayState() const
+{
+    return QVariantMap{{QStringLiteral("colorTable"), colorSetting.value()},
+                       {QStringLiteral("magnification"), magnification},
+                       {QStringLiteral("gradationMin"), waterfall->getGradationStart()},
+                       {QStringLiteral("gradationMax"), waterfall->getGradationEnd()},
+                       {QStringLiteral("scanForward"), waterfall->isForwardDisplayed()}};
+}
+
+void WaterfallPlugin::applyDisplayState(const QVariantMap& state)
+{
+    const QString table = state.value(QStringLiteral("colorTable")).toString();
+    if (!table.isEmpty() && table != colorSetting.value())
+        setColorCoding(table);
+    bool ok = false;
+    const int m = state.value(QStringLiteral("magnification")).toInt(&ok);
+    if (ok && m >= -20 && m <= 20 && m != 0 && m != -1 && m != magnification)
+        magnificate(m);
+    bool okMin = false;
+    bool okMax = false;
+    const int gMin = state.value(QStringLiteral("gradationMin")).toInt(&okMin);
+    const int gMax = state.value(QStringLiteral("gradationMax")).toInt(&okMax);
+    if (okMin && okMax)
+        setGradation(gMin, gMax);
+    const QVariant fwd = state.value(QStringLiteral("scanForward"));
+    if (fwd.isValid())
+        setDirection(fwd.toBool());
+}

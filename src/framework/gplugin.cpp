@@ -150,6 +150,18 @@ SnapshotMgr* GPlugin::getSnapshotManager() const
 
 void GPlugin::setDialEvent(int, int) {}
 
+QList<QPair<QString, QString>> GPlugin::recipeOptions() const
+{
+    return givenOptions;
+}
+
+QVariantMap GPlugin::displayState() const
+{
+    return QVariantMap();
+}
+
+void GPlugin::applyDisplayState(const QVariantMap&) {}
+
 void GPlugin::setHighlighted(bool on)
 {
     if (QWidget* w = getWidget())

@@ -9,10 +9,12 @@
 #include <QList>
 #include <QMetaType>
 #include <QObject>
+#include <QPair>
 #include <QPoint>
 #include <QRect>
 #include <QString>
 #include <QStringList>
+#include <QVariantMap>
 #include <QVector>
 #include <QtGlobal>
 
@@ -102,6 +104,16 @@ public:
     virtual SnapshotMgr* getSnapshotManager() const;
     virtual void setDialEvent(int a, int b);
     virtual void setHighlighted(bool on);
+    /// The options that rebuild this plug-in, as pairs of key and value in order. By default the options that its
+    /// page gave it (recordOption).
+    virtual QList<QPair<QString, QString>> recipeOptions() const;
+    /// The state of a display that a view recipe records and restores (colour table, magnification, gradation or
+    /// Y range, scan direction); empty for plug-ins without such a state.
+    virtual QVariantMap displayState() const;
+    /// Restores a state returned by displayState(); entries that are unknown or do not parse are ignored.
+    virtual void applyDisplayState(const QVariantMap& state);
+    /// Remembers an option the plug-in was built with (the page records each option it applies).
+    void recordOption(const QString& key, const QString& value) { givenOptions.append(qMakePair(key, value)); }
 
     /// Sets the successor (which must not be null) and its predecessor link. A replaced successor is not deleted.
     void setSuccessor(GPlugin* s);
@@ -155,6 +167,7 @@ protected:
     GPlugin* predecessor = nullptr;
     QString name;
     const PluginDescriptor* descriptor = nullptr;
+    QList<QPair<QString, QString>> givenOptions;
 };
 
 Q_DECLARE_METATYPE(GPlugin::DataOrder)

@@ -4,6 +4,7 @@
 #include "snapshot/snapshotprovider.h"
 #include "snapshot/snapshotrequester.h"
 #include "snapshot/snapshotthread.h"
+#include "snapshot/viewrecipe.h"
 #include "utilif/error.h"
 #include "utilif/qthelpers.h"
 #include "utilif/substitutablewidget.h"
@@ -330,14 +331,14 @@ bool SnapshotMgr::makeSnapshot(const ActionDescriptor& d)
             provider->postMessage(QStringLiteral("Can't store in background task - not enough memory"), -1, 2);
         }
         if (copy) {
-            auto* thread = new SnapshotThread(this, provider, baseName, d.types, copy);
+            auto* thread = new SnapshotThread(this, provider, baseName, d.types, copy, ViewRecipe::describe(this, d));
             threads.append(thread);
             thread->start();
             return true;
         }
     }
     QString message;
-    const bool ok = provider->saveSnapshot(baseName, d.types, nullptr, &message);
+    const bool ok = storeSnapshotSet(provider, baseName, d.types, nullptr, ViewRecipe::describe(this, d), &message);
     if (!ok)
         ++_failedStores;
     if (!message.isEmpty())

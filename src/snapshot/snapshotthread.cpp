@@ -2,13 +2,37 @@
 
 #include "snapshot/snapshotmgr.h"
 #include "snapshot/snapshotprovider.h"
+#include "snapshot/viewrecipe.h"
+#include "utilif/wholefile.h"
 
 #include <QCoreApplication>
 
 SnapshotThread::SnapshotThread(SnapshotMgr* mgr, SnapshotProvider* provider, QString baseName, int types,
-                               SnapshotBuffer* buffer)
-    : mgr(mgr), provider(provider), baseName(std::move(baseName)), types(types), buffer(buffer)
+                               SnapshotBuffer* buffer, QJsonObject recipe)
+    : mgr(mgr), provider(provider), baseName(std::move(baseName)), types(types), buffer(buffer),
+      recipe(std::move(recipe))
 {
+}
+
+bool storeSnapshotSet(SnapshotProvider* provider, const QString& baseName, int types, const SnapshotBuffer* buffer,
+                      const QJsonObject& recipe, QString* message)
+{
+    if (!provider)
+        return true;
+    QStringList written;
+    WholeFile::setCommitLog(&written);
+    bool ok = provider->saveSnapshot(baseName, types, buffer, message);
+    WholeFile::setCommitLog(nullptr);
+    // A set of which nothing was written has nothing to explain.
+    if (recipe.isEmpty() || written.isEmpty())
+        return ok;
+    QString error;
+    if (!ViewRecipe::write(baseName, recipe, written, nullptr, &error)) {
+        ok = false;
+        if (message)
+            *message = message->isEmpty() ? error : *message + QLatin1Char('\n') + error;
+    }
+    return ok;
 }
 
 SnapshotThread::~SnapshotThread()
@@ -19,6 +43,6 @@ SnapshotThread::~SnapshotThread()
 
 void SnapshotThread::run()
 {
-    result = provider ? provider->saveSnapshot(baseName, types, buffer.get(), &message) : true;
+    result = storeSnapshotSet(provider, baseName, types, buffer.get(), recipe, &message);
     QCoreApplication::postEvent(mgr, new ThreadEndEvent(this));
 }

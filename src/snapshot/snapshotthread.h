@@ -5,6 +5,7 @@
 #include "utilif/ithread.h"
 
 #include <QEvent>
+#include <QJsonObject>
 #include <QString>
 #include <memory>
 
@@ -16,8 +17,9 @@ class SnapshotThread : public IThread
 {
     Q_OBJECT
 public:
-    /// Takes ownership of `buffer`.
-    SnapshotThread(SnapshotMgr* mgr, SnapshotProvider* provider, QString baseName, int types, SnapshotBuffer* buffer);
+    /// Takes ownership of `buffer`. A non-empty `recipe` is written as the set's sidecar after its files.
+    SnapshotThread(SnapshotMgr* mgr, SnapshotProvider* provider, QString baseName, int types, SnapshotBuffer* buffer,
+                   QJsonObject recipe = QJsonObject());
     ~SnapshotThread() override;
 
     SnapshotMgr* getManager() const { return mgr; }
@@ -33,9 +35,16 @@ private:
     QString baseName;
     int types;
     std::unique_ptr<SnapshotBuffer> buffer;
+    QJsonObject recipe;
     bool result = false;
     QString message;
 };
+
+/// Stores a set: the provider writes its files, then the set's recipe (when `recipe` is not empty) is written beside
+/// them, naming the files really written. A failed recipe fails the store, and its message is added to `*message`.
+/// Runs on any thread.
+bool storeSnapshotSet(SnapshotProvider* provider, const QString& baseName, int types, const SnapshotBuffer* buffer,
+                      const QJsonObject& recipe, QString* message);
 
 /// Posted by a SnapshotThread to its manager as its last action.
 class ThreadEndEvent : public QEvent

@@ -8,6 +8,8 @@
 
 namespace {
 
+thread_local QStringList* commitLog = nullptr; // see WholeFile::setCommitLog
+
 QMutex claimMutex;
 QSet<QString> claimed; // absolute, clean paths; guarded by claimMutex
 
@@ -88,7 +90,14 @@ bool WholeFile::commit()
         setErrorString(file.errorString());
         return false;
     }
+    if (commitLog)
+        commitLog->append(finalName);
     return true;
+}
+
+void WholeFile::setCommitLog(QStringList* log)
+{
+    commitLog = log;
 }
 
 void WholeFile::fail()

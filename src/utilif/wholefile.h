@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QSaveFile>
 #include <QString>
+#include <QStringList>
 
 class WholeFile : public QIODevice
 {
@@ -45,6 +46,10 @@ public:
     static bool isClaimed(const QString& fileName);
     /// Ends a claim (whether or not the file was written).
     static void release(const QString& fileName);
+
+    /// While a list is set on a thread, the final name of every file committed on that thread is appended to it
+    /// (a store learns which files it really wrote). Null ends the recording.
+    static void setCommitLog(QStringList* log);
 
 protected:
     qint64 readData(char* data, qint64 maxSize) override;

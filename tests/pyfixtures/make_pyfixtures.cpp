@@ -2,6 +2,8 @@
 // argument, with manifest.json describing the data. The Python tests read both and compare the values exactly.
 
 #include "framework/gplugin.h"
+#include "connection/datagroup.h"
+#include "connection/viewpage.h"
 #include "framework/streamformat.h"
 #include "recording/discwriterplugin.h"
 #include "snapshot/snapshotmgr.h"
@@ -15,6 +17,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QWidget>
 
 #include <cstdio>
@@ -181,6 +184,40 @@ bool run(const QDir& dir)
     if (!record(QStringLiteral("tags.bin"), tags, tagWords, 4))
         return fail("the time-tag recording was not written");
     manifest.insert(QStringLiteral("tags"), describe(tags, tagWords));
+
+    // A snapshot set with its recipe, stored the way the viewer stores it: a page's frame display through its
+    // snapshot manager.
+    {
+        const bool background = false;
+        SnapshotMgr::setBackgroundSwitch(&background);
+        const QMap<int, DataGroup> groups;
+        ViewPage page(nullptr, QStringLiteral("FixturePage"), groups, false);
+        GPlugin* frame = page.addPlugin(QStringLiteral("Frame Display"), QStringLiteral("fxrecipe"),
+                                        {QStringLiteral("displaytoolbar")}, {QStringLiteral("0")});
+        SnapshotMgr* mgr = frame ? frame->getSnapshotManager() : nullptr;
+        if (!mgr)
+            return fail("the frame display of the recipe set was not made");
+        scan.deliverTo(frame);
+        frame->setData(scanWords.constData(), scanWords.size(), 0);
+        SnapshotMgr::ActionDescriptor d;
+        d.trigger = SnapshotMgr::trgImmediate;
+        d.directory = dir.path();
+        d.fullName = QStringLiteral("fxrecipe");
+        d.tag = QStringLiteral("fx");
+        d.sequence = 1;
+        d.types = SnapshotMgr::typeCsvDisplayed;
+        d.requester = page.getRequester();
+        const bool stored = mgr->makeSnapshot(d);
+        SnapshotMgr::setBackgroundSwitch(nullptr);
+        if (!stored)
+            return fail("the recipe set was not stored");
+        QJsonArray files;
+        for (const QString& f : dir.entryList({QStringLiteral("fx_001-fxrecipe*")}, QDir::Files, QDir::Name))
+            files.append(f);
+        manifest.insert(QStringLiteral("recipe"),
+                        QJsonObject{{QStringLiteral("file"), QStringLiteral("fx_001-fxrecipe.json")},
+                                    {QStringLiteral("set"), files}});
+    }
 
     QFile out(dir.filePath("manifest.json"));
     if (!out.open(QIODevice::WriteOnly) || out.write(QJsonDocument(manifest).toJson()) < 0 || !out.flush())

@@ -214,8 +214,9 @@ TEST_F(SnapshotRequesterTest, DelayedRequestStoresCompleteDataAtOnce)
     r.requestDelayed();
     EXPECT_TRUE(QFileInfo::exists(dir.filePath(QStringLiteral("d_000-Seven.csv"))));
     EXPECT_TRUE(channel.getSnapshotManager()->getActions().isEmpty());
-    channel.sendData(words, 3, 3); // the one-time store is gone: no second file
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+    channel.sendData(words, 3, 3); // the one-time store is gone: no second file (beside the set's recipe)
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files),
+              QStringList({QStringLiteral("d_000-Seven.csv"), QStringLiteral("d_000-Seven.json")}));
 }
 
 TEST_F(SnapshotRequesterTest, PageServesItsChannelAndItsOwnDisplays)

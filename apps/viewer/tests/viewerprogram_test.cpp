@@ -5,11 +5,14 @@
 
 #include "connection/viewpage.h"
 #include "recording/discwriterplugin.h"
+#include "snapshot/viewrecipe.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -133,6 +136,26 @@ TEST(ViewerProgram, HeadlessDemoStoresEveryDisplayAndScreenshot)
     }
     EXPECT_GT(images, 0);
     EXPECT_GT(texts, 0);
+    // Every set has its recipe beside it, and the recipes name every data file, each once.
+    QStringList named;
+    int recipes = 0;
+    for (const QFileInfo& f : files) {
+        if (f.suffix() != QLatin1String("json"))
+            continue;
+        ++recipes;
+        QJsonObject recipe;
+        QString error;
+        ASSERT_TRUE(ViewRecipe::read(f.filePath(), &recipe, &error)) << qPrintable(error);
+        for (const QJsonValue& v : recipe.value(QStringLiteral("files")).toArray())
+            named << v.toString();
+    }
+    EXPECT_GT(recipes, 0);
+    QStringList data;
+    for (const QFileInfo& f : files)
+        if (f.suffix() != QLatin1String("json"))
+            data << f.fileName();
+    named.sort();
+    EXPECT_EQ(named, data);
 }
 
 TEST(ViewerProgram, BadLayoutExitsWithTwoAndNamesTheProblem)

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
@@ -100,6 +101,10 @@ QString partialFileProblem(const QFileInfo& info)
         const qint64 pixels = x.match(header).captured(1).toLongLong() * y.match(header).captured(1).toLongLong();
         if (pixels <= 0 || bytes.size() != 2048 + 4 * pixels)
             return QStringLiteral("BCRF of %1 bytes for %2 pixels").arg(bytes.size()).arg(pixels);
+    } else if (suffix == QLatin1String("json")) { // the recipe of a set
+        QJsonParseError error;
+        if (!QJsonDocument::fromJson(bytes, &error).isObject())
+            return QStringLiteral("recipe that does not parse: ") + error.errorString();
     } else {
         return QStringLiteral("not a snapshot file (a temporary file left behind?)");
     }
