@@ -698,10 +698,17 @@ void SimServer::sendMetadata(Client& client, int channel)
     }
     // The data group's number goes in the trigger's slot: the viewer maps it to the group's trigger.
     f.set(StreamFormat::Trigger, c.group);
-    // Init first, then the properties in ascending code order.
+    // Init first, then the properties in the order an acquisition server announces a measurement: geometry, units,
+    // the value scale last, then the data group. The order matters to displays that reset their colour range on a
+    // new value unit: the scale that follows sets what one raw unit is worth.
+    static const StreamFormat::Property sendOrder[] = {
+        StreamFormat::Order,   StreamFormat::Encoding, StreamFormat::Binning,  StreamFormat::RangeX,
+        StreamFormat::RangeY,  StreamFormat::PhysX,    StreamFormat::PhysY,    StreamFormat::OffsetX,
+        StreamFormat::OffsetY, StreamFormat::Rotation, StreamFormat::UnitX,    StreamFormat::UnitVal,
+        StreamFormat::PhysVal, StreamFormat::Trigger};
     QVector<QPair<int, int>> meta;
     meta.append({MetaInit, 1});
-    for (StreamFormat::Property p : StreamFormat::codeOrder())
+    for (StreamFormat::Property p : sendOrder)
         if (f.isSet(p))
             meta.append({StreamFormat::info(p).metaCode, f.value(p)});
     QByteArray t;

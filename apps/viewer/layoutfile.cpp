@@ -751,8 +751,8 @@ QByteArray LayoutFile::demoLayout()
         {QStringLiteral("preferences"), QJsonObject{{QStringLiteral("ascMatrix"), true}}},
         {QStringLiteral("window"),
          QJsonObject{{QStringLiteral("title"), QStringLiteral("Demo")},
-                     {QStringLiteral("columns"), pages.size() > 4 ? 3 : 2},
-                     {QStringLiteral("arrange"), pages.size() > 9 ? QStringLiteral("tabs") : QStringLiteral("grid")}}},
+                     {QStringLiteral("columns"), pages.size() > 12 ? 4 : pages.size() > 4 ? 3 : 2},
+                     {QStringLiteral("arrange"), pages.size() > 16 ? QStringLiteral("tabs") : QStringLiteral("grid")}}},
         {QStringLiteral("pages"), pages}};
     return QJsonDocument(root).toJson();
 }

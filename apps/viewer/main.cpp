@@ -307,6 +307,8 @@ int main(int argc, char** argv)
     }
     if (options.showStreams)
         window.streamsDock()->show();
+    if (headless)
+        window.resize(1920, 1440); // room for every page of the demo in the screenshot
     window.show();
 
     app.setQuitOnLastWindowClosed(false);

@@ -159,6 +159,8 @@ FftFilter::FftFilter(QWidget* parent, QString name)
     enableCheck->setChecked(true);
     enableCheck->hide();
     infoLabel = label(tr("Info"));
+    // The long info line must not widen the page: it takes the room there is and shows whole in its tool tip.
+    infoLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     progress = new QProgressBar(controls);
     progress->setRange(0, 1000);
     progress->setTextVisible(false);
@@ -462,6 +464,7 @@ void FftFilter::calculateFftSize()
     SetupBuffers();
     if (panel)
         infoLabel->setText(infoText());
+        infoLabel->setToolTip(infoLabel->text());
     rateLimit = periodMode ? 1 : std::max(1, int(std::ceil(std::trunc(df) / 20)));
     const double span = (kMax - kMin) * df;
     GPlugin::setDataPhysX(saturate(std::trunc(span)));
