@@ -1,5 +1,6 @@
 #include "recording/discwriterplugin.h"
 
+#include "recording/errorbox.h"
 #include "recording/filenumbering.h"
 #include "recording/recordfile.h"
 #include "recording/timetags.h"
@@ -863,16 +864,8 @@ void DiscWriterPlugin::updateControls()
 void DiscWriterPlugin::showError(const QString& text)
 {
     emit statusChanged(QStringLiteral("%1: %2").arg(getName(), text), -1, 2);
-    if (!_messageBoxes)
-        return;
-    if (errorBox) {
-        // One box at a time: a second error joins the one on screen.
-        errorBox->setText(errorBox->text() + QStringLiteral("\n\n") + text);
-        return;
-    }
-    errorBox = new QMessageBox(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Ok, panelFrame);
-    errorBox->setAttribute(Qt::WA_DeleteOnClose);
-    errorBox->open();
+    if (_messageBoxes)
+        showInErrorBox(errorBox, panelFrame, text);
 }
 
 void DiscWriterPlugin::teleMenuAction()

@@ -1,5 +1,6 @@
 #include "recording/syncwriterplugin.h"
 
+#include "recording/errorbox.h"
 #include "recording/filenumbering.h"
 #include "recording/timetags.h"
 #include "utilif/algo.h"
@@ -820,13 +821,6 @@ bool SyncWriterPlugin::waitForConversions(int ms)
 void SyncWriterPlugin::showError(const QString& text)
 {
     emit statusChanged(QStringLiteral("%1: %2").arg(getName(), text), -1, 2);
-    if (!_messageBoxes)
-        return;
-    if (errorBox) {
-        errorBox->setText(errorBox->text() + QStringLiteral("\n\n") + text);
-        return;
-    }
-    errorBox = new QMessageBox(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Ok, panelFrame);
-    errorBox->setAttribute(Qt::WA_DeleteOnClose);
-    errorBox->open();
+    if (_messageBoxes)
+        showInErrorBox(errorBox, panelFrame, text);
 }

@@ -1,6 +1,7 @@
 // Stream health in the viewer, against the in-process simulator with faults injected.
 #include "layoutfile.h"
 #include "streamsview.h"
+#include "testtypes.h"
 #include "viewerwindow.h"
 
 #include "connection/channel.h"
@@ -8,26 +9,8 @@
 #include "simserver.h"
 
 #include <QDockWidget>
-#include <QElapsedTimer>
 #include <QTableWidget>
-#include <QTest>
 #include <gtest/gtest.h>
-
-namespace {
-
-template <typename F> bool pollUntil(F done, int ms = 15000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
-
-} // namespace
 
 TEST(ViewerWindow, StreamsViewShowsPausedDroppingAndStalledChannels)
 {

@@ -54,17 +54,9 @@ ViewerLayout twoPages()
     return l;
 }
 
-// Polls `done` with the event loop running until it holds or the deadline passes.
 template <typename F> bool waitFor(F done, int ms = 10000)
 {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
+    return pollUntil(done, ms);
 }
 
 ::testing::AssertionResult loadDemo(ViewerWindow& w)
