@@ -1,8 +1,21 @@
 #include "connection/channelhealth.h"
 
-ChannelStats::ChannelStats()
+#include <QElapsedTimer>
+#include <ctime>
+
+ChannelStats::ChannelStats() = default;
+
+qint64 ChannelStats::nowMs()
 {
-    clock.start();
+#ifdef CLOCK_MONOTONIC_COARSE
+    timespec t;
+    if (clock_gettime(CLOCK_MONOTONIC_COARSE, &t) == 0)
+        return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+#endif
+    static QElapsedTimer fallback;
+    if (!fallback.isValid())
+        fallback.start();
+    return fallback.elapsed();
 }
 
 void ChannelStats::blockAt(qint64 now, int count, int index, qint64 frameLength)
