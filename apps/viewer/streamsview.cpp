@@ -8,8 +8,8 @@
 
 namespace {
 
-const char* const columns[] = {"Channel", "Name",  "State", "Words", "Words/s", "Blocks", "Frames",
-                               "Frames/s", "Last block", "Gaps", "Missed", "Stored", "Replays"};
+const char* const columns[] = {"Channel",  "Name",       "State", "Words",  "Words/s", "Blocks", "Frames",
+                               "Frames/s", "Last block", "Gaps",  "Missed", "Stored",  "Replays"};
 
 QString seconds(qint64 ms)
 {
@@ -37,9 +37,10 @@ StreamsView::StreamsView(QWidget* parent) : QWidget(parent), grid(new QTableWidg
     grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid->setSelectionMode(QAbstractItemView::NoSelection);
     grid->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    grid->setToolTip(QStringLiteral("Stream health of the subscribed channels, refreshed twice a second.\n"
-                                    "Stale: no data for longer than the frame period (two seconds without frames).\n"
-                                    "Gaps: blocks whose position was not the one expected; Missed: positions skipped."));
+    grid->setToolTip(
+        QStringLiteral("Stream health of the subscribed channels, refreshed twice a second.\n"
+                       "Stale: no data for longer than the frame period (two seconds without frames).\n"
+                       "Gaps: blocks whose position was not the one expected; Missed: positions skipped."));
 }
 
 QString StreamsView::stateText(const ChannelHealth& h)

@@ -11,17 +11,17 @@ struct ChannelHealth
 {
     enum State { NoData, Live, Stale };
 
-    qint64 words = 0;            // data words received
-    qint64 blocks = 0;           // data blocks received
-    double wordsPerSecond = 0;   // words of the last second (to 10 ms)
-    qint64 frames = 0;           // frames completed
-    double framesPerSecond = 0;  // from the interval between the last frame ends
+    qint64 words = 0;             // data words received
+    qint64 blocks = 0;            // data blocks received
+    double wordsPerSecond = 0;    // words of the last second (to 10 ms)
+    qint64 frames = 0;            // frames completed
+    double framesPerSecond = 0;   // from the interval between the last frame ends
     qint64 msSinceLastBlock = -1; // -1: nothing received yet
-    qint64 indexGaps = 0;        // blocks whose position was not the one expected
-    qint64 wordsMissed = 0;      // positions skipped by those blocks
-    qint64 framesStored = 0;     // raw-frame stores that succeeded
-    qint64 replays = 0;          // replays of the stored frame to a chain
-    qint64 framePeriodMs = 0;    // interval between the last two frame ends, 0 when unknown
+    qint64 indexGaps = 0;         // blocks whose position was not the one expected
+    qint64 wordsMissed = 0;       // positions skipped by those blocks
+    qint64 framesStored = 0;      // raw-frame stores that succeeded
+    qint64 replays = 0;           // replays of the stored frame to a chain
+    qint64 framePeriodMs = 0;     // interval between the last two frame ends, 0 when unknown
 
     /// Silence after which a stream counts as stale: the frame period (at least half a second) once frames were
     /// seen, else two seconds.

@@ -97,82 +97,6 @@ const char* StreamFormat::recordTypeName(int type)
     return "-invalid-";
 }
 
-void StreamFormat::deliver(GPlugin* plugin, Property p, int v)
-{
-    if (!plugin)
-        return;
-    switch (p) {
-    case Order:
-        plugin->setDataOrder(GPlugin::DataOrder(v));
-        break;
-    case Encoding:
-        plugin->setDataEncoding(GPlugin::DataEncoding(v));
-        break;
-    case Binning:
-        plugin->setDataBinning(v);
-        break;
-    case RangeX:
-        plugin->setDataRangeX(v);
-        break;
-    case RangeY:
-        plugin->setDataRangeY(v);
-        break;
-    case RangeZ:
-        plugin->setDataRangeZ(v);
-        break;
-    case OffsetX:
-        plugin->setDataOffsetX(v);
-        break;
-    case OffsetY:
-        plugin->setDataOffsetY(v);
-        break;
-    case OffsetZ:
-        plugin->setDataOffsetZ(v);
-        break;
-    case OffsetVal:
-        plugin->setDataOffsetVal(v);
-        break;
-    case PhysX:
-        plugin->setDataPhysX(v);
-        break;
-    case PhysY:
-        plugin->setDataPhysY(v);
-        break;
-    case PhysZ:
-        plugin->setDataPhysZ(v);
-        break;
-    case PhysVal:
-        plugin->setDataPhysVal(v);
-        break;
-    case PhysValNumerator:
-        plugin->setDataPhysValNumerator(v);
-        break;
-    case Trigger:
-        plugin->setDataTrigger(GPlugin::DataTrigger(v));
-        break;
-    case Rotation:
-        plugin->setDataRotation(v);
-        break;
-    case UnitX:
-        plugin->setDataUnitX(v);
-        break;
-    case UnitZ:
-        plugin->setDataUnitZ(v);
-        break;
-    case UnitVal:
-        plugin->setDataUnitVal(v);
-        break;
-    case FixXY:
-        plugin->setFixXY(v != 0);
-        break;
-    case ScanSpeed:
-        plugin->setDataScanSpeed(v);
-        break;
-    case PropertyCount:
-        break;
-    }
-}
-
 bool StreamFormat::set(Property p, int v)
 {
     if (p < 0 || p >= PropertyCount)
@@ -201,13 +125,4 @@ bool StreamFormat::apply(int code, int v)
         return false;
     set(p, v);
     return true;
-}
-
-void StreamFormat::deliverTo(GPlugin* plugin) const
-{
-    if (!plugin)
-        return;
-    for (Property p : codeOrder())
-        if (valid[p])
-            deliver(plugin, p, values[p]);
 }

@@ -1,9 +1,9 @@
 // Writes one file of every kind that the Python reader reads, from known data, into the folder given as the only
 // argument, with manifest.json describing the data. The Python tests read both and compare the values exactly.
 
-#include "framework/gplugin.h"
 #include "connection/datagroup.h"
 #include "connection/viewpage.h"
+#include "framework/gplugin.h"
 #include "framework/streamformat.h"
 #include "recording/discwriterplugin.h"
 #include "snapshot/snapshotmgr.h"
@@ -82,7 +82,7 @@ bool run(const QDir& dir)
     scan.set(StreamFormat::PhysY, 300);
     scan.set(StreamFormat::OffsetX, -50);
     scan.set(StreamFormat::OffsetY, 25);
-    scan.set(StreamFormat::UnitX, 0x17D); // nm
+    scan.set(StreamFormat::UnitX, 0x17D);   // nm
     scan.set(StreamFormat::UnitVal, 0x280); // V
     scan.set(StreamFormat::PhysVal, 4);
     scan.set(StreamFormat::OffsetVal, 2);
@@ -147,8 +147,8 @@ bool run(const QDir& dir)
     for (auto [plugin, base] : {std::pair{lv.get(), "display-line"}, std::pair{fd.get(), "display-frame"}}) {
         auto* provider = dynamic_cast<SnapshotProvider*>(plugin);
         QString message;
-        if (!provider || !provider->saveSnapshot(dir.filePath(QString::fromLatin1(base)),
-                                                 SnapshotMgr::typeCsvDisplayed, nullptr, &message)) {
+        if (!provider || !provider->saveSnapshot(dir.filePath(QString::fromLatin1(base)), SnapshotMgr::typeCsvDisplayed,
+                                                 nullptr, &message)) {
             std::fprintf(stderr, "make_pyfixtures: %s\n", qPrintable(message));
             return false;
         }
@@ -178,9 +178,8 @@ bool run(const QDir& dir)
     tags.set(StreamFormat::Order, GPlugin::linear);
     tags.set(StreamFormat::Encoding, 5);
     // Events before the first high word, a high word, events of channels 1 and 8, and a roll-over.
-    const QVector<int> tagWords{0x00000010,         0x10000003,         0x00000100, int(0xE0000200u),
-                                0x0FFFFFF0,         0x00000005,         0x20000007, 0x10000009,
-                                0x00000001};
+    const QVector<int> tagWords{0x00000010, 0x10000003, 0x00000100, int(0xE0000200u), 0x0FFFFFF0,
+                                0x00000005, 0x20000007, 0x10000009, 0x00000001};
     if (!record(QStringLiteral("tags.bin"), tags, tagWords, 4))
         return fail("the time-tag recording was not written");
     manifest.insert(QStringLiteral("tags"), describe(tags, tagWords));
