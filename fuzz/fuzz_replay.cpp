@@ -2,7 +2,7 @@
 // and the recording of the replayed stream again (the first byte picks the output format). Whatever the bytes, the
 // replay must end with a message or at the end of the file, without reading past its buffer.
 // The panel widgets make Qt load fontconfig, whose caches live until exit; run with
-//   LSAN_OPTIONS=suppressions=fuzz/fontconfig.lsan.supp build-fuzz/fuzz/fuzz_replay fuzz/corpus/replay
+//   LSAN_OPTIONS=suppressions=cmake/lsan.supp build-fuzz/fuzz/fuzz_replay fuzz/corpus/replay
 #include "framework/gplugin.h"
 #include "recording/discwriterplugin.h"
 #include "recording/recordfile.h"
