@@ -86,8 +86,9 @@ void TxtPlotPlugin::setOption(QString key, QString value)
         label->setFrameStyle(v == 0 ? kSunkenPanel : QFrame::NoFrame);
     } else if (key == QLatin1String("fontincr")) {
         // The constructor doubled the size: half of it is the size before, plus the increment.
+        // A sum beyond any font size is held to one a screen can show, without overflowing on the way.
         if (label->font().pointSize() > 0)
-            setPointSize(label, label->font().pointSize() / 2 + v);
+            setPointSize(label, int(qBound<qint64>(1, qint64(label->font().pointSize()) / 2 + v, 1000)));
     } else if (key == QLatin1String("digits")) {
         // Doubles carry 17 significant digits at most; larger requests change nothing.
         step = 1.0;
