@@ -3,10 +3,12 @@
 // Events per second decoded and histogrammed from encoding-5 words by the Histogram Filter (start-stop and
 // channel-difference mode), beside a memcpy of the same words (BM_MemcpyTagWords) and the queued decoder alone.
 // Hits per second into a 512 x 512 x 512 cube, the full repaint of a 512 x 512 projection and the projection sums
-// over all 512 slices, beside a memcpy of the cube (BM_MemcpyCube). Run with scripts/bench.
+// over all 512 slices, beside a memcpy of the cube (BM_MemcpyCube). Values per second binned by the Generic Histogram
+// Filter from 32-bit words, beside a memcpy of the same words (BM_MemcpyValueWords). Run with scripts/bench.
 
 #include "displays/histogram.h"
 #include "displays/histogramplugin.h"
+#include "filters/generichistfilter.h"
 #include "filters/histogramfilter.h"
 #include "utilif/tdc56.h"
 
@@ -236,6 +238,50 @@ void BM_Hist3dProjectionAllSlices(benchmark::State& state)
 
 } // namespace
 
+// 2^20 values of a noisy signal (Gaussian around 0, sigma 5000 raw units) as a channel delivers them.
+const std::vector<int>& valueWords()
+{
+    static const std::vector<int> words = [] {
+        std::vector<int> w(size_t(1) << 20);
+        std::mt19937 rng(2);
+        std::normal_distribution<double> noise(0.0, 5000.0);
+        for (int& v : w)
+            v = int(std::lround(noise(rng)));
+        return w;
+    }();
+    return words;
+}
+
+void BM_MemcpyValueWords(benchmark::State& state)
+{
+    const std::vector<int>& w = valueWords();
+    std::vector<int> copy(w.size());
+    for (auto _ : state) {
+        for (size_t at = 0; at < w.size(); at += kBlock)
+            std::memcpy(copy.data() + at, w.data() + at, std::min<size_t>(kBlock, w.size() - at) * 4);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * qint64(w.size()));
+}
+
+void BM_GenericHistogram32(benchmark::State& state)
+{
+    const std::vector<int>& w = valueWords();
+    GenericHistFilter f(nullptr, QStringLiteral("bench"));
+    f.setSuccessor(new Sink);
+    f.setDataEncoding(GPlugin::Int32Enc);
+    f.setOption(QStringLiteral("binwidth"), QStringLiteral("37"));
+    f.setOption(QStringLiteral("binstart"), QStringLiteral("-500"));
+    f.setOption(QStringLiteral("bincount"), QStringLiteral("1000"));
+    for (auto _ : state) {
+        for (size_t at = 0; at < w.size(); at += kBlock) {
+            const int n = int(std::min<size_t>(kBlock, w.size() - at));
+            f.setData(w.data() + at, n, int(at));
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * qint64(w.size()));
+}
+
 BENCHMARK(BM_MemcpyTagWords)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeQueued)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HistogramStartStop)->Unit(benchmark::kMillisecond);
@@ -245,3 +291,5 @@ BENCHMARK(BM_Hist3dHitsSpread)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Hist3dHitsSpots)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Hist3dFullRepaint)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Hist3dProjectionAllSlices)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemcpyValueWords)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GenericHistogram32)->Unit(benchmark::kMillisecond);
