@@ -721,14 +721,24 @@ QByteArray LayoutFile::demoLayout()
     if (has("Text Display"))
         pages.append(
             page(QStringLiteral("Value"), 1, {plugin(QStringLiteral("Text Display"), QStringLiteral("DemoValue"))}));
-    // The sine behind a disc writer: the user records it with "Write" (or replays a recording with "Read").
-    if (has("Disc Writer") && has("Line Display 2"))
+    // The sine behind a disc writer and a sync writer: the user records it with "Write" (or replays a recording with
+    // "Read"), or logs it with the sync writer.
+    if (has("Disc Writer") && has("Sync Writer") && has("Line Display 2"))
         pages.append(page(QStringLiteral("Recorder"), 1,
                           {plugin(QStringLiteral("Disc Writer"), QStringLiteral("DemoRecorder"),
                                   {{QStringLiteral("displayread"), QStringLiteral("1")},
                                    {QStringLiteral("displayfragment"), QStringLiteral("1")},
                                    {QStringLiteral("displayblock"), QStringLiteral("1")}}),
+                           plugin(QStringLiteral("Sync Writer"), QStringLiteral("DemoSyncRecorder")),
                            plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoRecorded"))}));
+    // The distribution of the sine's values (µV, ±10 mV plus noise) in 200 µV bins: the two horns of a sine.
+    if (has("Generic Histogram Filter") && has("Line Display 2"))
+        pages.append(page(QStringLiteral("Distribution"), 1,
+                          {plugin(QStringLiteral("Generic Histogram Filter"), QStringLiteral("DemoDistribution"),
+                                  {{QStringLiteral("binwidth"), QStringLiteral("200")},
+                                   {QStringLiteral("binstart"), QStringLiteral("-60")},
+                                   {QStringLiteral("bincount"), QStringLiteral("120")}}),
+                           plugin(QStringLiteral("Line Display 2"), QStringLiteral("DemoDistributionPlot"))}));
     // Whatever display exists, show the sine with it, so that the demo always has a page.
     if (pages.isEmpty()) {
         for (const GPlugin::PluginDescriptor* d :
